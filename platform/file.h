@@ -1,0 +1,64 @@
+// Seekable file with 64-bit positions; owns its descriptor.
+//
+// Every read and write is exact: a short transfer is a failure, so callers
+// never act on half a record. The first error's errno is kept in LastError().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace fvx::platform {
+
+class File {
+ public:
+  enum class Mode {
+    kRead,            // existing file, read only
+    kReadWrite,       // existing file, read and write
+    kCreateTruncate,  // created or emptied, read and write
+  };
+
+  File() = default;
+  explicit File(int fd) : fd_(fd) {}
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  // Returns a closed File on failure; LastError() then tells why.
+  static File Open(const std::string& path, Mode mode);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  int Descriptor() const { return fd_; }
+  int LastError() const { return last_error_; }
+
+  [[nodiscard]] bool Seek(uint64_t position);
+  [[nodiscard]] bool SeekToEnd();
+  // Current position, or nullopt when the descriptor cannot tell.
+  std::optional<uint64_t> Tell() const;
+  std::optional<uint64_t> Size() const;
+
+  // Sequential transfers from the current position.
+  [[nodiscard]] bool Read(void* buffer, size_t count);
+  [[nodiscard]] bool Write(const void* data, size_t count);
+  // Reads up to count bytes; returns how many (0 at the end), or nullopt on error.
+  std::optional<size_t> ReadSome(void* buffer, size_t count);
+
+  // Positioned transfers; the current position is left where it was.
+  [[nodiscard]] bool ReadAt(uint64_t position, void* buffer, size_t count) const;
+  [[nodiscard]] bool WriteAt(uint64_t position, const void* data, size_t count);
+
+  [[nodiscard]] bool Truncate(uint64_t size);
+  [[nodiscard]] bool Sync();
+  void Close();
+
+ private:
+  bool Fail() const;
+
+  int fd_ = -1;
+  mutable int last_error_ = 0;
+};
+
+}  // namespace fvx::platform
