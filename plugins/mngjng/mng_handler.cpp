@@ -22,6 +22,7 @@ constexpr mng_uint32 kMaxSide = 65535;
 // Chunk lengths are 31-bit; larger values are corrupt.
 constexpr quint32 kMaxChunkLength = 0x7FFFFFFF;
 constexpr qint64 kReadPiece = 1 << 20;
+constexpr int kDotsPerMetre72 = 2835;
 // libmng waits on a timer between frames; the stream it gets ends after the
 // first picture, so a few waits are all it can ask for.
 constexpr int kMaxTimerWaits = 100;
@@ -240,6 +241,10 @@ bool DecodeFirstFrame(QIODevice* device, QImage* image) {
 
   *image = state.canvas.convertToFormat(AllOpaque(state.canvas) ? QImage::Format_RGB32
                                                                 : QImage::Format_ARGB32);
+  // The files carry no resolution that libmng passes on; 72 dpi is the
+  // usual assumption for screen pictures.
+  image->setDotsPerMeterX(kDotsPerMetre72);
+  image->setDotsPerMeterY(kDotsPerMetre72);
   return !image->isNull();
 }
 
