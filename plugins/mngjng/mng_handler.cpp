@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <unordered_map>
 
 namespace fvx::mngjng {
 namespace {
@@ -45,37 +46,54 @@ DecodeState& StateOf(mng_handle handle) {
   return *static_cast<DecodeState*>(mng_get_userdata(handle));
 }
 
-// What libmng may still allocate in the decode running on this thread. Its
-// allocator callbacks carry no handle, hence a thread-local. The budget stops
-// a header that claims billions of pixels (in an embedded picture, or
-// through magnification) before it costs anything; libmng checks for null.
-thread_local size_t allocation_room = 0;
-
-// libmng expects zeroed memory from its allocator.
-mng_ptr MNG_DECL Allocate(mng_size_t size) {
-  if (size > allocation_room) return MNG_NULL;
-  mng_ptr pointer = std::calloc(1, size);
-  if (pointer != MNG_NULL) allocation_room -= size;
-  return pointer;
-}
-void MNG_DECL Release(mng_ptr pointer, mng_size_t size) {
-  if (pointer == MNG_NULL) return;
-  std::free(pointer);
-  allocation_room += size;
-}
-
-class AllocationBudget {
+// libmng's allocations in the decode running on this thread (its allocator
+// callbacks carry no handle, hence a thread-local). The budget stops a header
+// that claims billions of pixels, in an embedded picture or through
+// magnification, before it costs anything; libmng checks for null. What
+// libmng forgets to free when it gives up half-way is freed after cleanup.
+class Allocations {
  public:
-  AllocationBudget() {
+  Allocations() {
     const qint64 limit_mb = QImageReader::allocationLimit();
     // Room for the canvas, a decoded copy of the picture and libmng's rows.
-    allocation_room = limit_mb > 0 ? static_cast<size_t>(limit_mb) * 2 * 1024 * 1024 + (64 << 20)
-                                   : SIZE_MAX;
+    room_ = limit_mb > 0 ? static_cast<size_t>(limit_mb) * 2 * 1024 * 1024 + (64 << 20)
+                         : SIZE_MAX;
+    current_ = this;
   }
-  ~AllocationBudget() { allocation_room = 0; }
-  AllocationBudget(const AllocationBudget&) = delete;
-  AllocationBudget& operator=(const AllocationBudget&) = delete;
+  ~Allocations() {
+    for (const auto& [pointer, size] : live_) std::free(pointer);
+    current_ = nullptr;
+  }
+  Allocations(const Allocations&) = delete;
+  Allocations& operator=(const Allocations&) = delete;
+
+  // libmng expects zeroed memory from its allocator.
+  static mng_ptr MNG_DECL Allocate(mng_size_t size) {
+    Allocations* self = current_;
+    if (self == nullptr || size > self->room_) return MNG_NULL;
+    mng_ptr pointer = std::calloc(1, size);
+    if (pointer == MNG_NULL) return MNG_NULL;
+    self->live_.emplace(pointer, size);
+    self->room_ -= size;
+    return pointer;
+  }
+  static void MNG_DECL Release(mng_ptr pointer, mng_size_t) {
+    Allocations* self = current_;
+    if (self == nullptr || pointer == MNG_NULL) return;
+    const auto found = self->live_.find(pointer);
+    if (found == self->live_.end()) return;
+    self->room_ += found->second;
+    self->live_.erase(found);
+    std::free(pointer);
+  }
+
+ private:
+  static thread_local Allocations* current_;
+  size_t room_ = 0;
+  std::unordered_map<void*, size_t> live_;
 };
+
+thread_local Allocations* Allocations::current_ = nullptr;
 
 mng_bool MNG_DECL OpenStream(mng_handle) { return MNG_TRUE; }
 mng_bool MNG_DECL CloseStream(mng_handle) { return MNG_TRUE; }
@@ -214,8 +232,9 @@ bool DecodeFirstFrame(QIODevice* device, QImage* image) {
   DecodeState state;
   if (!FirstPictureStream(device, format == "mng", &state.stream)) return false;
 
-  const AllocationBudget budget;
-  Handle handle(mng_initialize(&state, Allocate, Release, MNG_NULL));
+  const Allocations allocations;  // outlives the handle
+  Handle handle(
+      mng_initialize(&state, Allocations::Allocate, Allocations::Release, MNG_NULL));
   if (!handle) return false;
   mng_handle h = handle.get();
   const bool set_up = mng_setcb_openstream(h, OpenStream) == MNG_NOERROR &&
