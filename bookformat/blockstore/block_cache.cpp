@@ -221,27 +221,31 @@ bool ReadStoreBytes(BlockCache& cache, uint64_t table_position, uint64_t offset,
   return true;
 }
 
-bool ReadTableU32(BlockCache& cache, uint64_t table_position, uint64_t index, uint32_t* value) {
-  uint64_t offset;
+bool ReadStoreU32(BlockCache& cache, uint64_t table_position, uint64_t offset, uint32_t* value) {
   uint8_t bytes[4];
-  if (!MulChecked(index, 4, &offset) ||
-      !ReadStoreBytes(cache, table_position, offset, bytes, sizeof bytes)) {
-    return false;
-  }
+  if (!ReadStoreBytes(cache, table_position, offset, bytes, sizeof bytes)) return false;
   *value = LoadU32(bytes);
   return true;
 }
 
-bool ReadTableOff(BlockCache& cache, uint64_t table_position, uint64_t index, OffsetWidth width,
+bool ReadStoreOff(BlockCache& cache, uint64_t table_position, uint64_t offset, OffsetWidth width,
                   uint64_t* value) {
-  const size_t w = OffsetBytes(width);
-  uint64_t offset;
   uint8_t bytes[8];
-  if (!MulChecked(index, w, &offset) || !ReadStoreBytes(cache, table_position, offset, bytes, w)) {
-    return false;
-  }
+  if (!ReadStoreBytes(cache, table_position, offset, bytes, OffsetBytes(width))) return false;
   *value = LoadOff(bytes, width);
   return true;
+}
+
+bool ReadTableU32(BlockCache& cache, uint64_t table_position, uint64_t index, uint32_t* value) {
+  uint64_t offset;
+  return MulChecked(index, 4, &offset) && ReadStoreU32(cache, table_position, offset, value);
+}
+
+bool ReadTableOff(BlockCache& cache, uint64_t table_position, uint64_t index, OffsetWidth width,
+                  uint64_t* value) {
+  uint64_t offset;
+  return MulChecked(index, OffsetBytes(width), &offset) &&
+         ReadStoreOff(cache, table_position, offset, width, value);
 }
 
 bool ReadBlockTable(const BookFile& file, OffsetWidth width, uint64_t table_position,

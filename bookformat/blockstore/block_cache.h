@@ -131,6 +131,12 @@ class BlockCache {
 // block is completed from the next block.
 [[nodiscard]] bool ReadTableOff(BlockCache& cache, uint64_t table_position, uint64_t index,
                                 OffsetWidth width, uint64_t* value);
+// The same at any byte offset of the store (entries of mixed records, such
+// as the picture directory, need not be aligned to their size).
+[[nodiscard]] bool ReadStoreU32(BlockCache& cache, uint64_t table_position, uint64_t offset,
+                                uint32_t* value);
+[[nodiscard]] bool ReadStoreOff(BlockCache& cache, uint64_t table_position, uint64_t offset,
+                                OffsetWidth width, uint64_t* value);
 // count bytes of the store's data from offset on, across as many blocks as
 // it takes. With reuse_first every block used is put in state 2 once copied,
 // so that data needed once leaves the cache before the tables.
