@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build/pictures}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFVX_BENCH=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target fvx_make_sample_pictures -j2
 mkdir -p examples/pictures
 "$build/bin/fvx_make_sample_pictures" examples/pictures
