@@ -206,6 +206,7 @@ bool ReadStoreBytes(BlockCache& cache, uint64_t table_position, uint64_t offset,
                     size_t count, bool reuse_first) {
   uint8_t* to = static_cast<uint8_t*>(out);
   const uint32_t size = cache.block_size();
+  if (size == 0) return count == 0;
   while (count > 0) {
     const uint64_t block = offset / size;
     const size_t within = static_cast<size_t>(offset % size);

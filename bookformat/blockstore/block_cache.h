@@ -15,6 +15,8 @@
 // When the cache is full, the node to reuse is the least recently used one
 // in state 2, else the least recently used one in state 1; both are found
 // without scanning the list.
+//
+// A cache belongs to one thread; the reader's document owns two of them.
 #pragma once
 
 #include <cstddef>
