@@ -24,14 +24,14 @@ class FieldWriter {
  public:
   FieldWriter(StreamWriter& writer, SectionPatches* patches) : writer_(writer), patches_(patches) {}
 
-  bool U8(const uint8_t& value) { return writer_.WriteU8(value); }
-  bool U32(const uint32_t& value) { return writer_.WriteU32(value); }
-  bool Off(const uint64_t& value) { return writer_.WriteOff(value); }
+  bool U8(const uint8_t& value) { return Mark() && writer_.WriteU8(value); }
+  bool U32(const uint32_t& value) { return Mark() && writer_.WriteU32(value); }
+  bool Off(const uint64_t& value) { return Mark() && writer_.WriteOff(value); }
   bool Table(const uint64_t& value) {
     patches_->table_at.push_back(writer_.Position());
-    return writer_.WriteOff(value);
+    return Mark() && writer_.WriteOff(value);
   }
-  bool String(const std::string& text) { return writer_.WriteString(text); }
+  bool String(const std::string& text) { return Mark() && writer_.WriteString(text); }
   template <class Item, class Each>
   bool List(const std::vector<Item>& items, Each each) {
     for (const Item& item : items) {
@@ -41,6 +41,11 @@ class FieldWriter {
   }
 
  private:
+  bool Mark() {
+    patches_->field_at.push_back(writer_.Position());
+    return true;
+  }
+
   StreamWriter& writer_;
   SectionPatches* patches_;
 };

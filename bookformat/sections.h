@@ -68,6 +68,9 @@ struct SectionPatches {
   uint64_t position = 0;          // of the tag byte
   uint64_t next_at = 0;           // placeholder of next (OFF; u32 in 'H')
   std::vector<uint64_t> table_at;  // placeholders of the store tables, in field order
+  // Every fixed field's position, in field order (a list's entries in turn),
+  // for values that are only known once the stores are written.
+  std::vector<uint64_t> field_at;
 };
 
 // Patches next with the current position (call after the section's stores).

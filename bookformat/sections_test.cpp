@@ -203,6 +203,8 @@ TEST(SectionTest, CategoryLayoutToTheByte) {
   EXPECT_EQ(patches.position, 5u);
   EXPECT_EQ(patches.next_at, 6u);
   ASSERT_EQ(patches.table_at.size(), 3u);
+  EXPECT_EQ(patches.field_at,
+            (std::vector<uint64_t>{10, 20, 24, 28, 32, 36, 40, 44, 49}));
 
   BookFile file;
   Open(&file, stream);
