@@ -9,9 +9,21 @@
 namespace fvx::format {
 
 std::string BookIdFromDigest(const uint8_t* digest) {
-  platform::Sha1Digest copy;
-  std::memcpy(copy.data(), digest, copy.size());
-  return platform::Sha1WordsHex(copy);
+  // Each word's hexadecimal digits run from its lowest nibble to its highest:
+  // the word 0x01234567 is written "76543210". Every registry entry of a book
+  // is named this way, so the order must never change.
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string id;
+  id.reserve(40);
+  for (size_t word = 0; word < 5; ++word) {
+    uint32_t value = (uint32_t{digest[4 * word]} << 24) | (uint32_t{digest[4 * word + 1]} << 16) |
+                     (uint32_t{digest[4 * word + 2]} << 8) | uint32_t{digest[4 * word + 3]};
+    for (int nibble = 0; nibble < 8; ++nibble) {
+      id += kHex[value & 0xF];
+      value >>= 4;
+    }
+  }
+  return id;
 }
 
 std::string BookIdOf(const HeaderSection& header) {

@@ -2,7 +2,9 @@
 // keeps what it knows about a book or a download.
 //
 // A book id is the header's integrity digest (20 bytes) read as five
-// big-endian u32 words, each written "%08X". It can be read from a closed
+// big-endian u32 words, each written as eight upper-case hexadecimal digits
+// from its lowest nibble to its highest (0x01234567 gives "76543210"). URL
+// keys, in contrast, use the usual "%08X" per word. It can be read from a closed
 // file without parsing the book:
 //
 //   file[60..68)  "FVXDFVXC"      file[76..78) u16 records > 0
@@ -23,7 +25,7 @@
 
 namespace fvx::format {
 
-// "%08X" of each big-endian word of the digest, joined.
+// The five words of the digest, each written lowest nibble first, joined.
 std::string BookIdFromDigest(const uint8_t* digest);
 std::string BookIdOf(const HeaderSection& header);
 

@@ -29,14 +29,14 @@ std::string HandBuiltBook(uint8_t version, uint32_t start) {
   return bytes;
 }
 
-TEST(BookIdTest, DigestWordsAsUpperCaseHex) {
-  EXPECT_EQ(BookIdFromDigest(kDigest), "0123456789ABCDEF0011223344556677FEDCBA98");
+TEST(BookIdTest, DigestWordsLowestNibbleFirst) {
+  EXPECT_EQ(BookIdFromDigest(kDigest), "76543210FEDCBA98332211007766554489ABCDEF");
 }
 
 TEST(BookIdTest, OfHandBuiltFiles) {
   for (uint8_t version : {1, 2}) {
     const std::string path = WriteTemporaryFile(HandBuiltBook(version, 200), "id");
-    EXPECT_EQ(BookIdOfFile(path).value_or("none"), "0123456789ABCDEF0011223344556677FEDCBA98")
+    EXPECT_EQ(BookIdOfFile(path).value_or("none"), "76543210FEDCBA98332211007766554489ABCDEF")
         << int(version);
     ::unlink(path.c_str());
   }
@@ -76,7 +76,7 @@ TEST(BookIdTest, SampleBookIdMatchesItsSealedDigest) {
   ASSERT_TRUE(CheckContainer(source, &info, nullptr));
   platform::Sha1Digest digest;
   ASSERT_TRUE(ComputeStreamDigest(source, info.stream_start, 61, book.sealed_end, 61, &digest));
-  EXPECT_EQ(*id, platform::Sha1WordsHex(digest));
+  EXPECT_EQ(*id, BookIdFromDigest(digest.data()));
 }
 
 TEST(BookIdTest, UrlKeyOfAKnownAddress) {
