@@ -1,0 +1,345 @@
+// The document's search, filters, tree navigation and bookmarks.
+#include <algorithm>
+
+#include "reader/book_document.h"
+#include "reader/filter.h"
+#include "reader/search_index.h"
+
+namespace fvx::reader {
+namespace {
+
+constexpr std::string_view kRootNode = "root";
+// Deeper trees than this are taken to loop.
+constexpr size_t kMaxTreeDepth = 256;
+
+}  // namespace
+
+// ---------------------------------------------------------------- results and filters
+
+void BookDocument::SetResults(std::vector<uint32_t> subjects) {
+  results_ = std::move(subjects);
+  has_results_ = true;
+  tree_browsed_ = false;
+}
+
+void BookDocument::ClearResults() {
+  results_.clear();
+  has_results_ = false;
+  filter_.clear();
+  tree_browsed_ = false;
+}
+
+bool BookDocument::SubjectsSatisfying(const Condition& condition, std::vector<uint32_t>* subjects) {
+  const uint32_t values = ValueCount(condition.category);
+  if (condition.value >= values) return false;
+  const ValueRange range = ValuesSatisfying(condition.op, condition.value, values);
+  if (!SubjectsOfValues(condition.category, range.first, range.end, subjects)) return false;
+  if (range.complement) *subjects = Complement(*subjects, subject_count_);
+  return true;
+}
+
+bool BookDocument::ApplyFilter(uint32_t category, uint32_t value, FilterOperator op,
+                               FilterMode mode) {
+  if (!open_ || category >= layout_.categories.size()) return false;
+  const Condition condition{category, value, op, mode};
+  if (std::find(filter_.begin(), filter_.end(), condition) != filter_.end()) return true;
+  std::vector<uint32_t> subjects;
+  if (!SubjectsSatisfying(condition, &subjects)) return false;
+  if (mode == FilterMode::kReplace) filter_.clear();
+  std::vector<uint32_t> results;
+  if (filter_.empty()) {
+    results = std::move(subjects);
+  } else if (mode == FilterMode::kOr) {
+    results = Union(results_, subjects);
+  } else {
+    results = Intersection(results_, subjects);
+  }
+  filter_.push_back(condition);
+  SetResults(std::move(results));
+  return true;
+}
+
+bool BookDocument::RunFilterExpression(std::string_view expression) {
+  if (!open_) return false;
+  ClearResults();
+  const std::optional<std::vector<FilterItem>> items = ParseFilterExpression(expression);
+  if (!items) return false;
+  for (size_t i = 0; i < items->size(); ++i) {
+    const FilterItem& item = (*items)[i];
+    const std::optional<uint32_t> category = FindCategory(item.category);
+    const std::optional<uint32_t> value =
+        category ? FindValue(*category, item.value) : std::nullopt;
+    if (!value ||
+        !ApplyFilter(*category, *value, item.op, i == 0 ? FilterMode::kReplace : item.mode)) {
+      ClearResults();
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- tree mode
+
+std::vector<uint32_t> BookDocument::AncestorPath(uint32_t subject) {
+  std::vector<uint32_t> path = {subject};
+  uint32_t at = subject;
+  while (path.size() < kMaxTreeDepth) {
+    ValueList parents;
+    if (!ValuesOfSubject(*tree_category_, at, &parents) || parents.empty()) break;
+    bool ok;
+    const std::string parent = ReadValueName(*tree_category_, parents.front(), &ok);
+    if (!ok || EqualNoCase(parent, kRootNode)) break;
+    const std::optional<uint32_t> up = FindSubjectByHeading(parent);
+    if (!up || std::find(path.begin(), path.end(), *up) != path.end()) break;
+    path.push_back(*up);
+    at = *up;
+  }
+  std::reverse(path.begin(), path.end());
+  return path;
+}
+
+bool BookDocument::ApplyTreeNode(std::string_view name, std::optional<uint32_t> subject) {
+  if (!open_ || !tree_category_) return false;
+  const std::optional<uint32_t> value = FindValue(*tree_category_, name);
+  if (!value) return false;
+  if (!ApplyFilter(*tree_category_, *value, FilterOperator::kEqual, FilterMode::kReplace)) {
+    return false;
+  }
+  tree_browsed_ = true;
+  tree_at_root_ = EqualNoCase(name, kRootNode);
+  tree_path_.clear();
+  if (!tree_at_root_) {
+    if (!subject) subject = FindSubjectByHeading(name);
+    if (subject) tree_path_ = AncestorPath(*subject);
+  }
+  return true;
+}
+
+bool BookDocument::GoToTreeNode(std::string_view name) { return ApplyTreeNode(name, std::nullopt); }
+
+bool BookDocument::GoToRoot() { return ApplyTreeNode(kRootNode, std::nullopt); }
+
+bool BookDocument::GoToChildrenOfSubject(uint32_t subject) {
+  if (!open_ || subject >= subject_count_) return false;
+  bool ok;
+  const std::string heading = ReadHeading(subject, nullptr, &ok);
+  if (!ok) return false;
+  return ApplyTreeNode(heading, subject);
+}
+
+void BookDocument::LeaveTree() {
+  ClearResults();
+  tree_path_.clear();
+  tree_at_root_ = false;
+}
+
+// ---------------------------------------------------------------- search
+
+bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
+                               uint64_t* candidate_count) {
+  if (candidate_count != nullptr) *candidate_count = 0;
+  if (!open_ || query.words[0].empty()) return false;
+  query_ = query;
+  found_.clear();
+  std::vector<CandidateSet::Range> ranges;
+  const uint32_t start = std::min(start_subject, subject_count_);
+  bool indexed = false;
+  if (!query.headings_only && index_ && index_->usable()) {
+    std::vector<uint8_t> result;
+    bool readable = true;
+    for (int w = 0; w < 3 && readable; ++w) {
+      if (query.words[w].empty()) continue;
+      std::vector<uint8_t> bitmap;
+      readable = index_->WordSegments(query.words[w], &bitmap);
+      if (w == 0 || result.empty()) {
+        result = std::move(bitmap);
+        continue;
+      }
+      const SearchOperator op = w == 1 ? query.operator2 : query.operator3;
+      for (size_t i = 0; i < result.size(); ++i) {
+        result[i] = op == SearchOperator::kAnd ? (result[i] & bitmap[i]) : (result[i] | bitmap[i]);
+      }
+    }
+    if (readable) {
+      indexed = true;
+      for (uint32_t segment = 0; segment < index_->segment_count(); ++segment) {
+        if (!(result[segment / 8] & (1u << (segment % 8)))) continue;
+        uint32_t first, end;
+        if (!index_->SegmentRange(segment, &first, &end)) {
+          indexed = false;
+          break;
+        }
+        first = std::max(first, start);
+        if (first < end) ranges.push_back({first, end});
+      }
+    }
+  }
+  if (!indexed) {
+    // Without a usable index every subject from the start on is a candidate.
+    ranges.clear();
+    ranges.push_back({start, subject_count_});
+  }
+  candidates_.Assign(std::move(ranges));
+  candidate_count_ = candidates_.Count();
+  tested_ = 0;
+  search_position_ = start;
+  include_position_ = true;
+  no_more_forwards_ = !candidates_.FirstAtOrAfter(start);
+  no_more_backwards_ = !candidates_.LastAtOrBefore(start);
+  search_set_up_ = true;
+  if (candidate_count != nullptr) *candidate_count = candidate_count_;
+  return true;
+}
+
+void BookDocument::SetSearchPosition(uint32_t subject) {
+  search_position_ = subject;
+  include_position_ = false;
+  no_more_forwards_ = !candidates_.FirstAtOrAfter(uint64_t{subject} + 1);
+  no_more_backwards_ = !candidates_.LastAtOrBefore(int64_t{subject} - 1);
+}
+
+bool BookDocument::CanSearchForwards() const { return search_set_up_ && !no_more_forwards_; }
+bool BookDocument::CanSearchBackwards() const { return search_set_up_ && !no_more_backwards_; }
+
+bool BookDocument::MatchSubject(uint32_t subject, TextMatcher* matcher) {
+  matcher->Reset();
+  if (query_.headings_only) {
+    bool ok;
+    const std::string heading = ReadHeading(subject, nullptr, &ok);
+    if (!ok) return false;
+    matcher->FeedPlain(heading);
+    matcher->Finish();
+    return matcher->Verdict();
+  }
+  const bool read = ForEachTextPiece(subject, [&](const uint8_t* bytes, size_t size) {
+    matcher->Feed(bytes, size);
+    return !matcher->Settled();
+  });
+  if (!read) return false;  // an unreadable subject does not match
+  matcher->Finish();
+  return matcher->Verdict();
+}
+
+SearchStepResult BookDocument::SearchStep(SearchDirection direction, int steps,
+                                          uint32_t* current_subject) {
+  if (!search_set_up_) return SearchStepResult::kFinished;
+  const bool forwards = direction == SearchDirection::kForwards;
+  TextMatcher matcher(query_, false);
+  for (int step = 0; step < steps; ++step) {
+    std::optional<uint32_t> next;
+    if (forwards) {
+      next = candidates_.FirstAtOrAfter(uint64_t{search_position_} + (include_position_ ? 0 : 1));
+    } else {
+      next = candidates_.LastAtOrBefore(int64_t{search_position_} - (include_position_ ? 0 : 1));
+    }
+    if (!next) {
+      (forwards ? no_more_forwards_ : no_more_backwards_) = true;
+      return SearchStepResult::kFinished;
+    }
+    search_position_ = *next;
+    include_position_ = false;
+    ++tested_;
+    const uint32_t subject = *next;
+    if (!query_.find_all && has_results_ &&
+        !std::binary_search(results_.begin(), results_.end(), subject)) {
+      continue;
+    }
+    if (!MatchSubject(subject, &matcher)) continue;
+    if (query_.find_all) {
+      found_.push_back(subject);
+      continue;
+    }
+    TextMatcher collect(query_, true);
+    MatchSubject(subject, &collect);
+    hits_ = collect.hits();
+    hits_subject_ = subject;
+    if (current_subject != nullptr) *current_subject = subject;
+    no_more_forwards_ = !candidates_.FirstAtOrAfter(uint64_t{subject} + 1);
+    no_more_backwards_ = !candidates_.LastAtOrBefore(int64_t{subject} - 1);
+    return SearchStepResult::kFound;
+  }
+  const bool more = forwards ? candidates_.FirstAtOrAfter(uint64_t{search_position_} + 1).has_value()
+                             : candidates_.LastAtOrBefore(int64_t{search_position_} - 1).has_value();
+  if (!more) {
+    (forwards ? no_more_forwards_ : no_more_backwards_) = true;
+    return SearchStepResult::kFinished;
+  }
+  return SearchStepResult::kContinue;
+}
+
+void BookDocument::EndSearch() {
+  if (search_set_up_ && query_.find_all && !found_.empty()) {
+    SortUnique(&found_);
+    filter_.clear();
+    SetResults(std::move(found_));
+  }
+  found_.clear();
+}
+
+void BookDocument::CancelSearch() { found_.clear(); }
+
+int BookDocument::SearchProgress() const {
+  if (!search_set_up_ || candidate_count_ == 0) return 100;
+  return static_cast<int>(std::min<uint64_t>(tested_ * 100 / candidate_count_, 100));
+}
+
+void BookDocument::ClearHits() {
+  hits_.clear();
+  hits_subject_.reset();
+}
+
+// ---------------------------------------------------------------- bookmarks
+
+void BookDocument::RebuildBookmarks() {
+  bookmarks_.clear();
+  saved_filters_.clear();
+  for (const Slot& slot : slots_.slots()) {
+    if (slot.kind == kSlotBookmark) bookmarks_.push_back(slot.number);
+    if (slot.kind == kSlotSavedFilter) saved_filters_.push_back(DecodeSavedFilter(slot.payload));
+  }
+}
+
+bool BookDocument::Bookmark(uint32_t k, uint32_t* subject, uint32_t* position) const {
+  if (k >= bookmarks_.size()) return false;
+  const Slot* slot = slots_.Find(bookmarks_[k]);
+  if (slot == nullptr) return false;
+  const BookmarkEntry entry = DecodeBookmark(slot->payload);
+  *subject = entry.subject;
+  *position = entry.position;
+  return true;
+}
+
+std::string_view BookDocument::BookmarkName(uint32_t k) {
+  if (k >= bookmarks_.size()) return Result({});
+  const Slot* slot = slots_.Find(bookmarks_[k]);
+  return Result(slot ? DecodeBookmark(slot->payload).name : std::string());
+}
+
+std::optional<uint32_t> BookDocument::AddBookmark(uint32_t subject, uint32_t position,
+                                                  std::string_view name) {
+  if (!open_ || name.empty()) return std::nullopt;
+  const std::optional<uint32_t> slot =
+      slots_.Add(kSlotBookmark, EncodeBookmark({subject, position, std::string(name)}));
+  RebuildBookmarks();
+  return slot;
+}
+
+bool BookDocument::RenameBookmark(uint32_t k, std::string_view name) {
+  if (k >= bookmarks_.size() || name.empty()) return false;
+  const Slot* slot = slots_.Find(bookmarks_[k]);
+  if (slot == nullptr) return false;
+  BookmarkEntry entry = DecodeBookmark(slot->payload);
+  entry.name = std::string(name);
+  const bool ok = slots_.Rewrite(slot->number, kSlotBookmark, EncodeBookmark(entry));
+  RebuildBookmarks();
+  return ok;
+}
+
+bool BookDocument::DeleteBookmark(uint32_t k) {
+  if (k >= bookmarks_.size()) return false;
+  const bool ok = slots_.Free(bookmarks_[k]);
+  RebuildBookmarks();
+  return ok;
+}
+
+}  // namespace fvx::reader
