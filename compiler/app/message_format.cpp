@@ -82,7 +82,8 @@ std::string ConvertArgument(std::string_view conversion, const MessageArg& arg) 
       continue;
     }
     size_t j = i + 1;
-    spec = "%";
+    spec.clear();
+    spec.push_back('%');
     while (j < conversion.size() && IsIn(conversion[j], "-+ #0")) spec += conversion[j++];
     while (j < conversion.size() && conversion[j] >= '0' && conversion[j] <= '9') spec += conversion[j++];
     if (j < conversion.size() && conversion[j] == '.') {

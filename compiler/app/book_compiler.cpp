@@ -1,0 +1,150 @@
+#include "compiler/app/book_compiler.h"
+
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "compiler/backend/sort_order.h"
+#include "compiler/backend/work_database.h"
+#include "compiler/frontend/parser.h"
+#include "platform/paths.h"
+#include "platform/scratch_file.h"
+
+namespace fvx::compiler {
+
+std::string OutputPathFor(const std::string& source_path) {
+  size_t separator = platform::LastPathSeparator(source_path);
+  size_t name_start = separator == std::string::npos ? 0 : separator + 1;
+  size_t dot = source_path.rfind('.');
+  if (dot == std::string::npos || dot < name_start) return source_path + ".fvx";
+  return source_path.substr(0, dot) + ".fvx";
+}
+
+bool CBookCompiler::Compile(CSourceReader& reader, const std::string& source_path,
+                            const std::string& output_path, bool wide_text, CompileMode mode) {
+  // 1. A fresh start.
+  context_.Reset();
+  statistics_ = CompileStatistics();
+  const std::time_t start_time = std::time(nullptr);
+  reader.Close();
+
+  bool ok = false;
+  bool stopped_without_writer = false;
+  {
+    // 2. The text spill file and the work database; the compile is running
+    // from here on.
+    platform::File text_spill = platform::CreateScratchFile("fvx");
+    WorkDatabase db;
+    bool ready = text_spill.IsOpen() && db.Open();
+    if (ready) context_.SetRunning(true);
+    ready = ready && db.CreateTables() && db.Begin();
+    CParser parser(context_, db, text_spill);
+
+    // 3. The parse.
+    bool parsed = false;
+    if (ready) {
+      context_.Report(false, Level::kInformation, MessageId::kParsingInputFile);
+      bool underscores = context_.ReplaceLeadingUnderscores();
+      if (!reader.Open(source_path)) {
+        context_.Report(false, Level::kFatal, MessageId::kFailedToOpenInput, "%s",
+                        {source_path});
+      } else {
+        parsed = parser.Parse(reader, underscores);
+      }
+    }
+
+    // 4. The last subject's required categories.
+    if (parsed) {
+      if (const CCategoryDef* missing = parser.MissingRequiredInLast()) {
+        context_.Report(true, Level::kFatal, MessageId::kRequiredCategoryMissing, "%s:%s",
+                        {missing->name, parser.current_heading()});
+        parsed = false;
+      }
+    }
+
+    // 5. Preparing: the last subject, categories, selections, sort order.
+    bool prepared = false;
+    if (parsed) {
+      context_.EndProgress();
+      context_.Report(false, Level::kInformation, MessageId::kPreparingToProcess);
+      uint64_t subjects = parser.subject_count();
+      uint64_t categories = parser.categories().definitions().size();
+      uint64_t selections = parser.selections().selections().size();
+      context_.BeginProgress((categories + selections + 1) * subjects * 2);
+      prepared = parser.FinishLastSubject() && db.End();
+      prepared = prepared && db.Begin();
+      prepared = prepared && parser.categories().StoreCategories(2 * subjects);
+      for (const Selection& selection : parser.selections().selections()) {
+        if (!prepared) break;
+        prepared = context_.KeepGoing() && parser.selections().Evaluate(selection);
+        context_.AdvanceProgress(2 * subjects);
+      }
+      prepared = db.End() && prepared;
+      prepared = prepared && ComputeSortOrder(context_, db);
+    }
+
+    if (prepared && mode == CompileMode::kCheck) {
+      context_.Report(false, Level::kInformation, MessageId::kCheckCompleted);
+      ok = true;
+    } else if (prepared && back_end_ == nullptr) {
+      context_.Report(false, Level::kInformation, MessageId::kNoBookWriter);
+      stopped_without_writer = true;
+    } else if (prepared) {
+      // 6. The book stream.
+      context_.Report(false, Level::kInformation, MessageId::kProcessing);
+      platform::File stream = platform::CreateScratchFile("fvx");
+      BookWriteJob job{context_,    parser.properties(), db,        text_spill,
+                       stream,      source_path,         wide_text, statistics_};
+      bool overflow = false;
+      bool written = stream.IsOpen() && back_end_->WriteBook(job, false, overflow);
+      // 7. Too big for 4-byte offsets: once more in huge mode.
+      if (!written && overflow && context_.IsRunning()) {
+        context_.Report(false, Level::kError, MessageId::kOutputExceeds4Gb);
+        parser.properties().huge_file = true;
+        stream = platform::CreateScratchFile("fvx");
+        overflow = false;
+        written = stream.IsOpen() && back_end_->WriteBook(job, true, overflow);
+      }
+      // 8. The container at the output path.
+      if (written && context_.IsRunning()) {
+        context_.Report(false, Level::kInformation, MessageId::kWritingFvFile, "%s",
+                        {output_path});
+        written = back_end_->WrapContainer(job, output_path);
+      }
+      // 9. The statistics.
+      if (written && context_.IsRunning()) {
+        struct stat status {};
+        if (::stat(output_path.c_str(), &status) == 0) {
+          statistics_.output_file_size = static_cast<uint64_t>(status.st_size);
+        }
+        std::time_t end_time = std::time(nullptr);
+        uint64_t elapsed = end_time > start_time ? static_cast<uint64_t>(end_time - start_time) : 0;
+        ReportStatistics(context_, statistics_, elapsed);
+        ok = true;
+      }
+    }
+    // 10. The database and both scratch files go with this scope.
+    db.Close();
+  }
+
+  if (!context_.IsRunning()) {
+    context_.Report(false, Level::kFatal, MessageId::kCanceledByUser);
+    ok = false;
+  } else {
+    if (ok) {
+      if (mode == CompileMode::kBook) {
+        context_.Report(false, Level::kInformation, MessageId::kCompilationCompleted);
+      }
+    } else if (!stopped_without_writer) {
+      context_.Report(false, Level::kFatal, MessageId::kErrorsOccurred);
+    }
+    context_.EndProgress();
+  }
+  context_.Report(false, Level::kInformation, MessageId::kTally, "%d:%d",
+                  {context_.errors(), context_.warnings()});
+  context_.SetRunning(false);
+  reader.Close();
+  return ok;
+}
+
+}  // namespace fvx::compiler

@@ -1,0 +1,36 @@
+// The source reader interface: characters of a source, one at a time, with
+// the position for messages. Characters are bytes 0..255.
+//
+// Call order: Open(path); then Read / PushBack / Line / Column / Position in
+// any order; Rewind() starts again; Close() releases the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace fvx::compiler {
+
+class CSourceReader {
+ public:
+  virtual ~CSourceReader() = default;
+
+  // Progress figures: where reading stands and the total, in the reader's
+  // own unit (bytes for text sources).
+  virtual uint64_t Position() const = 0;
+  virtual uint64_t TotalSize() const = 0;
+  virtual bool AtEnd() = 0;
+  // The next character; pushed_back tells that it was read before and given
+  // back. False at the end of the input (or on a read error).
+  virtual bool Read(unsigned char& c, bool& pushed_back) = 0;
+  // 1-based position of the next character to be read.
+  virtual uint32_t Line() const = 0;
+  virtual uint32_t Column() const = 0;
+  // REQUIRES: a character was read since the last PushBack. Gives it back
+  // (one level), restoring the position.
+  virtual void PushBack() = 0;
+  virtual bool Rewind() = 0;
+  virtual void Close() = 0;
+  [[nodiscard]] virtual bool Open(const std::string& path) = 0;
+};
+
+}  // namespace fvx::compiler

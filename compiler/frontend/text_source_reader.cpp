@@ -1,0 +1,90 @@
+#include "compiler/frontend/text_source_reader.h"
+
+namespace fvx::compiler {
+
+bool CTextSourceReader::Open(const std::string& path) {
+  Close();
+  file_ = platform::File::Open(path, platform::File::Mode::kRead);
+  if (!file_.IsOpen()) return false;
+  size_ = file_.Size().value_or(0);
+  return Rewind();
+}
+
+void CTextSourceReader::Close() {
+  file_.Close();
+  size_ = 0;
+  block_offset_ = 0;
+  index_ = length_ = 0;
+  have_pushed_ = can_push_ = false;
+  line_ = column_ = 1;
+  last_was_cr_ = false;
+}
+
+bool CTextSourceReader::Rewind() {
+  if (!file_.IsOpen() || !file_.Seek(0)) return false;
+  block_offset_ = 0;
+  index_ = length_ = 0;
+  have_pushed_ = can_push_ = false;
+  line_ = column_ = 1;
+  last_was_cr_ = false;
+  return true;
+}
+
+bool CTextSourceReader::Fill() {
+  block_offset_ += length_;
+  index_ = 0;
+  length_ = 0;
+  if (!file_.IsOpen()) return false;
+  auto got = file_.ReadSome(block_.data(), block_.size());
+  if (!got || *got == 0) return false;
+  length_ = *got;
+  return true;
+}
+
+bool CTextSourceReader::AtEnd() {
+  if (have_pushed_) return false;
+  if (index_ < length_) return false;
+  return !Fill();
+}
+
+bool CTextSourceReader::Read(unsigned char& c, bool& pushed_back) {
+  if (have_pushed_) {
+    have_pushed_ = false;
+    c = pushed_;
+    pushed_back = true;
+  } else {
+    if (index_ >= length_ && !Fill()) return false;
+    c = block_[index_++];
+    pushed_back = false;
+  }
+  last_ = c;
+  last_line_ = line_;
+  last_column_ = column_;
+  last_cr_before_ = last_was_cr_;
+  can_push_ = true;
+  if (c == '\r') {
+    ++line_;
+    column_ = 1;
+  } else if (c == '\n') {
+    if (!last_was_cr_) ++line_;
+    column_ = 1;
+  } else if (c == '\t') {
+    column_ += 4;
+  } else {
+    ++column_;
+  }
+  last_was_cr_ = c == '\r';
+  return true;
+}
+
+void CTextSourceReader::PushBack() {
+  if (!can_push_) return;
+  can_push_ = false;
+  have_pushed_ = true;
+  pushed_ = last_;
+  line_ = last_line_;
+  column_ = last_column_;
+  last_was_cr_ = last_cr_before_;
+}
+
+}  // namespace fvx::compiler

@@ -1,0 +1,53 @@
+// Reader of ".txt" sources: the file's bytes, read in 32 KiB blocks, each
+// byte one character.
+//
+// Lines: CR, LF and the pair CR LF each end one line (a CR LF pair counts
+// once, so Windows-written sources get the same line numbers as any other);
+// a TAB advances the column by 4, every other character by 1.
+#pragma once
+
+#include <array>
+
+#include "compiler/frontend/source_reader.h"
+#include "platform/file.h"
+
+namespace fvx::compiler {
+
+class CTextSourceReader final : public CSourceReader {
+ public:
+  static constexpr size_t kBlockSize = 32768;
+
+  uint64_t Position() const override { return block_offset_ + index_; }
+  uint64_t TotalSize() const override { return size_; }
+  bool AtEnd() override;
+  bool Read(unsigned char& c, bool& pushed_back) override;
+  uint32_t Line() const override { return line_; }
+  uint32_t Column() const override { return column_; }
+  void PushBack() override;
+  bool Rewind() override;
+  void Close() override;
+  bool Open(const std::string& path) override;
+
+ private:
+  bool Fill();
+
+  platform::File file_;
+  uint64_t size_ = 0;
+  std::array<unsigned char, kBlockSize> block_{};
+  uint64_t block_offset_ = 0;  // file offset of block_[0]
+  size_t index_ = 0;           // next byte in block_
+  size_t length_ = 0;          // valid bytes in block_
+  uint32_t line_ = 1;
+  uint32_t column_ = 1;
+  bool last_was_cr_ = false;
+  // One character of push-back and the state it restores.
+  bool have_pushed_ = false;
+  unsigned char pushed_ = 0;
+  bool can_push_ = false;
+  unsigned char last_ = 0;
+  uint32_t last_line_ = 1;
+  uint32_t last_column_ = 1;
+  bool last_cr_before_ = false;
+};
+
+}  // namespace fvx::compiler
