@@ -93,7 +93,10 @@ const TransitionSource* GrammarSource(size_t& count) {
 }
 
 std::optional<int> ParseTokenName(std::string_view name) {
-  if (name.size() == 1) return static_cast<unsigned char>(name[0]);
+  // One punctuation character is that character's token; "a" is a keyword.
+  if (name.size() == 1 && IsSourcePunct(static_cast<unsigned char>(name[0]))) {
+    return static_cast<unsigned char>(name[0]);
+  }
   static const std::pair<const char*, int> kNamed[] = {
       {"Word", kTokenWord},
       {"Number", kTokenNumber},

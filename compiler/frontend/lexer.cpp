@@ -116,7 +116,9 @@ bool Lexer::AddToText(Token& token, unsigned char c) {
 Token Lexer::Next(int state) {
   Token token;
   if (cancelled_ || reader_ == nullptr || reader_->AtEnd()) {
-    token.code = kTokenEnd;
+    // A lone "&" at the very end is an ampersand like any other.
+    bool lone_ampersand = !cancelled_ && reader_ != nullptr && ModeOfState(state) == LexerMode::kEntity;
+    token.code = lone_ampersand ? kTokenWord : kTokenEnd;
     if (reader_ != nullptr) MarkStart(token);
     return token;
   }

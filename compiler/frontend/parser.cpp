@@ -313,7 +313,7 @@ bool CParser::CheckRequiredOfSubjectEnding() {
 }
 
 const CCategoryDef* CParser::MissingRequiredInLast() const {
-  return have_subject_ ? categories_.MissingRequired() : nullptr;
+  return subject_count_ > 0 ? categories_.MissingRequired() : nullptr;
 }
 
 bool CParser::WriteSubject() {
