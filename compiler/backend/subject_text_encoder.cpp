@@ -77,7 +77,9 @@ class Encoder {
       const uint8_t code = text[i + 5];
       if (payload_length > length - i - 6) return false;  // cut payload
       if (!Element(code, text + i + 6, payload_length)) return false;
-      i += 6 + size_t{payload_length};
+      // A link end carries nothing: bytes recorded after it stay text, so
+      // the stored text keeps the recorded length (and anchors their place).
+      i += 6 + (code == kCodeLinkEnd ? 0 : size_t{payload_length});
     }
     return true;
   }
@@ -93,7 +95,6 @@ class Encoder {
           unresolved = open_links_.back();
           open_links_.pop_back();
         }
-        // Whatever the recording held, the end carries nothing.
         PutHeader(out_, 0, unresolved ? kCodeUnresolvedLink : kCodeLinkEnd);
         return true;
       }

@@ -11,8 +11,10 @@
 // Each code's fixed payload fields are listed in a table (kElementLayouts in
 // the .cpp) and converted field by field; the bytes after them (name/value
 // pairs passed through from the tag) are copied unchanged, so every stored
-// element keeps its recorded length. Code 2 (link end) is always stored with
-// length 0, and as code 3 when the link it closes could not be resolved.
+// element keeps its recorded length and the stored text the recorded text's
+// length. Code 2 (link end) is always stored with length 0 (bytes recorded
+// as its payload follow it as text), and as code 3 when the link it closes
+// could not be resolved.
 #pragma once
 
 #include <cstddef>

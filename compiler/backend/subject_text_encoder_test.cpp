@@ -127,6 +127,14 @@ TEST(SubjectTextEncoderTest, ShortPayloadsConvertWhatFits) {
   EXPECT_TRUE(resolver.asked.empty());
 }
 
+TEST(SubjectTextEncoderTest, ALinkEndKeepsNothingAndTheLengthStays) {
+  FakeResolver resolver;
+  const std::string recorded = Recorded(2, "xy") + "z";
+  const std::string stored = Encode(resolver, recorded);
+  EXPECT_EQ(stored, Stored(2, "") + "xyz");
+  EXPECT_EQ(stored.size(), recorded.size());
+}
+
 TEST(SubjectTextEncoderTest, CutElementsAndFailedLookupsFail) {
   FakeResolver resolver;
   bool ok = true;

@@ -16,6 +16,7 @@
 #include "compiler/app/book_compiler.h"
 #include "compiler/app/import_options.h"
 #include "compiler/app/message_log.h"
+#include "compiler/backend/book_writer.h"
 #include "compiler/frontend/text_source_reader.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -192,9 +193,7 @@ int RunCompile(const std::vector<std::string>& args) {
   InterruptProgress progress;
   compiler::ImportOptionsProvider provider(options, replace_underscores, AskToSort);
   compiler::CBookCompiler book_compiler(&messages, &progress, &provider);
-  // The book writer plugs in here; without one the compile stops after the
-  // preparing stage and says so.
-  std::unique_ptr<compiler::BookBackEnd> back_end;
+  auto back_end = std::make_unique<compiler::CBookWriter>();
   book_compiler.SetBackEnd(back_end.get());
 
   struct sigaction action {};
