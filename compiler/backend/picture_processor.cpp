@@ -7,6 +7,8 @@
 #include <optional>
 
 #include "compiler/app/messages.h"
+#include "compiler/backend/picture_section.h"
+#include "platform/scratch_file.h"
 
 namespace fvx::compiler {
 namespace {
@@ -465,6 +467,12 @@ uint32_t PictureIndexMap::PictureIndex(uint32_t record) const {
   return at != sparse_.end() && at->first == record ? at->second : kUnresolvedPicture;
 }
 
+uint32_t PictureIndexMap::RecordLimit() const {
+  const size_t dense = dense_.size();
+  const uint64_t sparse = sparse_.empty() ? 0 : uint64_t{sparse_.back().first} + 1;
+  return static_cast<uint32_t>(std::max<uint64_t>(dense, sparse));
+}
+
 bool ProcessPictures(const PictureJob& job, PictureResults* results) {
   return PictureProcessor(job, results).Run();
 }
@@ -474,6 +482,32 @@ bool ProcessPictures(BookWriteJob& job, imaging::ImageLibrary* library, platform
   const PictureJob picture_job{job.context, job.properties, job.database, job.source_path,
                                library,     spill};
   return ProcessPictures(picture_job, results);
+}
+
+std::function<bool(BookWriteJob&, PictureSet*)> MakePictureStage(
+    imaging::ImageLibrary* library) {
+  return [library](BookWriteJob& job, PictureSet* set) {
+    set->directory.clear();
+    set->index_of_record.clear();
+    set->spill = platform::CreateScratchFile("fvxpic");
+    if (!set->spill.IsOpen()) return false;
+    PictureResults results;
+    if (!ProcessPictures(job, library, set->spill, &results)) return false;
+    set->directory.reserve(results.directory.size());
+    for (const ProcessedPicture& picture : results.directory) {
+      set->directory.push_back(
+          {picture.start, picture.small_length, picture.width, picture.height});
+    }
+    const uint32_t limit = results.index_map.RecordLimit();
+    set->index_of_record.resize(limit);
+    for (uint32_t record = 0; record < limit; ++record) {
+      set->index_of_record[record] = results.PictureIndex(record);
+    }
+    set->bytes_processed = results.bytes_processed;
+    set->bytes_stored = results.bytes_stored;
+    set->small_bytes = results.small_bytes;
+    return true;
+  };
 }
 
 std::string ResolvePicturePath(std::string_view source_path, std::string_view picture_path) {

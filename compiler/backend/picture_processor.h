@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,6 +35,8 @@
 #include "platform/file.h"
 
 namespace fvx::compiler {
+
+struct PictureSet;  // compiler/backend/picture_section.h
 
 // tbl_Images.Flags bits.
 inline constexpr uint32_t kPictureFlagSketch = 0x1;
@@ -61,6 +64,8 @@ class PictureIndexMap {
   void Set(int64_t record, uint32_t picture_index);
   // kUnresolvedPicture for record 0, unknown records and unprocessed ones.
   uint32_t PictureIndex(uint32_t record) const;
+  // One past the largest record that may be resolved.
+  uint32_t RecordLimit() const;
 
  private:
   std::vector<uint32_t> dense_;
@@ -99,6 +104,12 @@ struct PictureJob {
 // The same for the writer's job.
 [[nodiscard]] bool ProcessPictures(BookWriteJob& job, imaging::ImageLibrary* library,
                                    platform::File& spill, PictureResults* results);
+
+// The book writer's picture stage (BookWriterOptions::pictures): each run
+// gets a fresh picture spill file (a scratch file) and the results in the
+// writer's PictureSet. REQUIRES: library, when not null, outlives the stage.
+std::function<bool(BookWriteJob&, PictureSet*)> MakePictureStage(
+    imaging::ImageLibrary* library);
 
 // --- Pieces of the algorithm, exposed for their tests ------------------------
 

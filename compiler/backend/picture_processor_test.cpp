@@ -8,6 +8,7 @@
 #include <string>
 
 #include "compiler/backend/picture_processor_testing.h"
+#include "compiler/backend/picture_section.h"
 
 namespace fvx::compiler {
 namespace {
@@ -486,6 +487,41 @@ TEST_F(PictureProcessorTest, InformationLinesOfAPicture) {
   EXPECT_EQ(texts, (std::vector<std::string>{"Processing pictures...", "Processing picture p.png",
                                              "     Width : 33 Height : 22.",
                                              "     Bits count : 24", "     Xdpi : 72 Ydpi : 96"}));
+}
+
+TEST_F(PictureProcessorTest, WriterStageFillsThePictureSetWithAFreshSpillFile) {
+  Put("a.png", FakePicture("png", 400, 300));
+  Put("b.jpg", FakePicture("jpeg", 20, 10));
+  const int64_t a = run_.Add("a.png");
+  const int64_t gone = run_.Add("gone.png");
+  const int64_t b = run_.Add("b.jpg", 0);
+  platform::File text_spill;
+  platform::File stream;
+  CompileStatistics statistics;
+  BookWriteJob job{run_.context, run_.properties, run_.db, text_spill, stream,
+                   run_.source_path, false, statistics};
+  PictureSet set;
+  set.index_of_record.assign(10, 5);  // left from an earlier run
+  ASSERT_TRUE(MakePictureStage(&library_)(job, &set));
+
+  ASSERT_TRUE(set.spill.IsOpen());
+  const std::string stored = Saved("bmp", 400, 300) + Saved("bmp", 240, 180);
+  EXPECT_EQ(set.spill.Size().value_or(0), stored.size() + FakePicture("jpeg", 20, 10).size());
+  ASSERT_EQ(set.directory.size(), 2u);
+  EXPECT_EQ(set.directory[0].start, 0u);
+  EXPECT_EQ(set.directory[0].small_length, Saved("bmp", 240, 180).size());
+  EXPECT_EQ(set.directory[0].width, 240u);
+  EXPECT_EQ(set.directory[1].start, stored.size());
+  EXPECT_EQ(set.directory[1].height, 10u);
+  ASSERT_EQ(set.index_of_record.size(), 4u);  // records 0..3
+  EXPECT_EQ(set.index_of_record[0], kUnresolvedPicture);
+  EXPECT_EQ(set.index_of_record[a], 0u);
+  EXPECT_EQ(set.index_of_record[gone], kUnresolvedPicture);
+  EXPECT_EQ(set.index_of_record[b], 1u);
+  EXPECT_EQ(set.bytes_stored, set.spill.Size().value_or(0));
+  EXPECT_EQ(set.small_bytes, Saved("bmp", 240, 180).size());
+  EXPECT_EQ(set.bytes_processed,
+            FakePicture("png", 400, 300).size() + FakePicture("jpeg", 20, 10).size());
 }
 
 // --- Paths ---------------------------------------------------------------------
