@@ -4,8 +4,17 @@
 
 #include <QColor>
 #include <QImage>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "bookformat/blockstore/block_cache.h"
+#include "bookformat/book_file.h"
+#include "bookformat/book_layout.h"
+#include "compiler/app/book_compiler.h"
+#include "compiler/backend/book_writer.h"
+#include "compiler/frontend/text_source_reader.h"
 
 #include "compiler/backend/picture_processor.h"
 #include "compiler/backend/picture_processor_testing.h"
@@ -153,6 +162,151 @@ TEST_F(PictureProcessorQtTest, SamplePicturesIncludingTheMngAnimation) {
   ExpectDecodes(run_.Small(0), PictureFormat::kBmp, 240, 180);
   EXPECT_EQ(run_.Stored(1), imaging::testing::ReadFile(folder + "cover.jpg").value_or(""));
   ExpectDecodes(run_.Stored(2), PictureFormat::kBmp, 800, 600);
+}
+
+// --- Round trip through a whole compile ---------------------------------------
+
+struct BookPicture {
+  std::string full;
+  std::string small;
+  uint32_t width = 0;
+  uint32_t height = 0;
+};
+
+// The pictures of a book, read back through the readers' block stores.
+std::vector<BookPicture> ReadPictures(const format::BookFile& file,
+                                      const format::BookLayout& layout) {
+  const format::OffsetWidth width = layout.width();
+  const size_t off = width == format::OffsetWidth::kWide ? 8 : 4;
+  format::BlockCache tables(&file, width, layout.header.table_block_size, 64);
+  format::BlockCache content(&file, width, layout.header.content_block_size, 64);
+  const uint64_t directory = layout.pictures.directory_table;
+  std::vector<uint64_t> starts;
+  std::vector<BookPicture> pictures(layout.header.picture_count);
+  for (size_t p = 0; p <= pictures.size(); ++p) {
+    uint64_t start = 0;
+    const uint64_t at = p * (off + 12);
+    EXPECT_TRUE(format::ReadStoreOff(tables, directory, at, width, &start));
+    starts.push_back(start);
+    if (p == pictures.size()) break;
+    uint32_t small_length = 0;
+    EXPECT_TRUE(format::ReadStoreU32(tables, directory, at + off, &small_length));
+    EXPECT_TRUE(format::ReadStoreU32(tables, directory, at + off + 4, &pictures[p].width));
+    EXPECT_TRUE(format::ReadStoreU32(tables, directory, at + off + 8, &pictures[p].height));
+    pictures[p].small.resize(small_length);
+  }
+  for (size_t p = 0; p < pictures.size(); ++p) {
+    std::string bytes(starts[p + 1] - starts[p], '\0');
+    EXPECT_TRUE(format::ReadStoreBytes(content, layout.pictures.data_table, starts[p],
+                                       bytes.data(), bytes.size()));
+    const size_t small = pictures[p].small.size();
+    pictures[p].full = bytes.substr(0, bytes.size() - small);
+    pictures[p].small = bytes.substr(bytes.size() - small);
+  }
+  return pictures;
+}
+
+// The first payload word of every picture marker in the stored texts.
+std::vector<uint32_t> PictureMarkers(const format::BookFile& file,
+                                     const format::BookLayout& layout) {
+  format::BlockCache content(&file, layout.width(), layout.header.content_block_size, 64);
+  std::string texts(layout.positions.text_total, '\0');
+  EXPECT_TRUE(format::ReadStoreBytes(content, layout.texts.text_table, 0, texts.data(),
+                                     texts.size()));
+  std::vector<uint32_t> markers;
+  auto u32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<uint8_t>(texts[at + i]);
+    return v;
+  };
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (static_cast<uint8_t>(texts[i]) != 0xFF) continue;
+    if (i + 6 > texts.size()) break;
+    const uint32_t length = u32(i + 1);
+    if (static_cast<uint8_t>(texts[i + 5]) == 22 && length >= 4) markers.push_back(u32(i + 6));
+    i += 5 + length;
+  }
+  return markers;
+}
+
+// Decoding is told by the first byte, as the reader does.
+PictureFormat KindOf(const std::string& bytes) {
+  if (bytes.empty()) return PictureFormat::kOther;
+  const auto first = static_cast<uint8_t>(bytes[0]);
+  return first == 0x89 ? PictureFormat::kPng
+                       : first == 0xFF ? PictureFormat::kJpeg : PictureFormat::kOther;
+}
+
+TEST_F(PictureProcessorQtTest, CompiledBookCarriesThePicturesAndTheirIndexes) {
+  const std::string samples = std::string(FVX_SOURCE_DIR) + "/examples/pictures/";
+  const std::string folder = run_.folder.path();
+  for (const char* name : {"background.png", "cover.jpg", "earth.png", "orbits.png"}) {
+    std::filesystem::copy_file(samples + name, folder + name);
+  }
+  const std::string source = folder + "atlas.txt";
+  ASSERT_TRUE(WriteBytes(
+      source,
+      "<meta> frontcover = \"cover.jpg\" bktile = \"background.png\" maximagewidth = 600 "
+      "</meta>\n"
+      "<new>Earth\nBlue <img src=\"earth.png\"> gone <img src=\"gone.png\"> small "
+      "<img src=\"earth.png\" resizewidth=200>\n"
+      "<new>Orbits\n<img src=\"orbits.png\">\n"));
+
+  RecordingMessageSink messages;
+  FixedOptions options;
+  CBookCompiler compiler(&messages, nullptr, &options);
+  BookWriterOptions writer_options;
+  writer_options.pictures = MakePictureStage(library_.get());
+  CBookWriter writer(writer_options);
+  compiler.SetBackEnd(&writer);
+  CTextSourceReader reader;
+  const std::string book = folder + "atlas.fvx";
+  ASSERT_TRUE(compiler.Compile(reader, source, book, false));
+  EXPECT_TRUE(messages.Has(Level::kError, "Line 3 : Col 34 : Can't open picture file \"" +
+                                              folder + "gone.png\""))
+      << ::testing::PrintToString(messages.LogLines());
+
+  format::BookFile file;
+  format::BookLayout layout;
+  format::FormatError error;
+  ASSERT_TRUE(format::OpenBook(book, &file, &layout, &error)) << error.reason;
+  // background.png, cover.jpg, earth.png, orbits.png: in path order.
+  ASSERT_EQ(layout.header.picture_count, 4u);
+  EXPECT_EQ(layout.header.background_tile_picture, 0u);
+  EXPECT_EQ(layout.header.front_cover_picture, 1u);
+  EXPECT_EQ(PictureMarkers(file, layout),
+            (std::vector<uint32_t>{2, kUnresolvedPicture, 2, 3}));
+  EXPECT_EQ(compiler.statistics().pictures, 4u);
+
+  const std::vector<BookPicture> pictures = ReadPictures(file, layout);
+  ASSERT_EQ(pictures.size(), 4u);
+  struct Expected {
+    PictureFormat kind;   // of the full version, by its first byte
+    PictureFormat format;  // as decoded
+    int width, height;     // of the full version
+    int small_width;       // 0: none
+  };
+  const Expected expected[] = {
+      {PictureFormat::kOther, PictureFormat::kBmp, 128, 128, 0},  // a tile: no small version
+      {PictureFormat::kJpeg, PictureFormat::kJpeg, 600, 450, 0},  // maximagewidth
+      {PictureFormat::kOther, PictureFormat::kBmp, 480, 360, 240},  // no group limit
+      {PictureFormat::kOther, PictureFormat::kBmp, 600, 450, 240},
+  };
+  for (size_t p = 0; p < pictures.size(); ++p) {
+    SCOPED_TRACE(p);
+    EXPECT_EQ(KindOf(pictures[p].full), expected[p].kind);
+    ExpectDecodes(pictures[p].full, expected[p].format, expected[p].width, expected[p].height);
+    if (expected[p].small_width == 0) {
+      EXPECT_TRUE(pictures[p].small.empty());
+      EXPECT_EQ(pictures[p].width, static_cast<uint32_t>(expected[p].width));
+    } else {
+      const int small_height = expected[p].small_width * expected[p].height / expected[p].width;
+      ExpectDecodes(pictures[p].small, expected[p].format, expected[p].small_width,
+                    small_height);
+      EXPECT_EQ(pictures[p].width, static_cast<uint32_t>(expected[p].small_width));
+      EXPECT_EQ(pictures[p].height, static_cast<uint32_t>(small_height));
+    }
+  }
 }
 
 }  // namespace
