@@ -1,0 +1,80 @@
+#include "compiler/backend/book_verifier.h"
+
+#include <gtest/gtest.h>
+
+#include "bookformat/testing/sample_book.h"
+#include "compiler/backend/testing/compile_for_test.h"
+#include "platform/file.h"
+
+namespace fvx::compiler {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
+  std::string bytes(static_cast<size_t>(file.Size().value_or(0)), '\0');
+  if (!file.ReadAt(0, bytes.data(), bytes.size())) return "";
+  return bytes;
+}
+
+TEST(BookVerifierTest, SampleBooksOfEveryShapeVerify) {
+  for (uint8_t version : {1, 2}) {
+    for (bool sorted : {true, false}) {
+      for (bool bookmarks : {false, true}) {
+        format::testing::SampleBookOptions options;
+        options.version = version;
+        options.stored_sorted = sorted;
+        options.with_bookmarks = bookmarks;
+        const format::testing::SampleBook book = format::testing::BuildSampleBook(options);
+        const std::string path = format::testing::WriteTemporaryFile(book.container, "verify");
+        BookCheck check;
+        EXPECT_TRUE(VerifyBook(path, &check))
+            << check.problem << " (version " << int{version} << ", sorted " << sorted
+            << ", bookmarks " << bookmarks << ")";
+        EXPECT_TRUE(check.digest_ok);
+        std::remove(path.c_str());
+      }
+    }
+  }
+}
+
+TEST(BookVerifierTest, DamageIsFoundAndNamed) {
+  testing::CompiledBook book = testing::CompileSource(testing::GeneratedSource(60, 40, 5));
+  ASSERT_TRUE(book.ok);
+  const std::string good = ReadFile(book.book_path);
+  BookCheck check;
+  ASSERT_TRUE(VerifyBook(book.book_path, &check)) << check.problem;
+  ASSERT_TRUE(InspectBook(book.book_path, &check));
+  const format::BookLayout layout = check.layout;
+  const uint64_t base = layout.container.stream_start;
+
+  struct Case {
+    const char* what;
+    uint64_t offset;  // in the file
+    const char* expect;
+  };
+  const Case cases[] = {
+      {"a byte of the text store", base + layout.texts.place.position + 40, "digest"},
+      {"the digest itself", base + layout.IntegrityAreaPosition() + 3, "digest"},
+      {"the subject count (outside the digest)", base + 17, ""},
+      {"the anchor count", base + 21, ""},
+  };
+  for (const Case& c : cases) {
+    std::string bad = good;
+    bad[c.offset] = static_cast<char>(bad[c.offset] ^ 0x5A);
+    const std::string path = format::testing::WriteTemporaryFile(bad, "damaged");
+    EXPECT_FALSE(VerifyBook(path, &check)) << c.what;
+    EXPECT_FALSE(check.problem.empty()) << c.what;
+    EXPECT_NE(check.problem.find(c.expect), std::string::npos) << c.what << ": " << check.problem;
+    std::remove(path.c_str());
+  }
+  for (size_t cut : {size_t{10}, size_t{100}, good.size() / 2, good.size() - 70}) {
+    const std::string path = format::testing::WriteTemporaryFile(good.substr(0, cut), "cut");
+    EXPECT_FALSE(VerifyBook(path, &check)) << cut;
+    std::remove(path.c_str());
+  }
+  EXPECT_FALSE(VerifyBook(book.folder + "/missing.fvx", &check));
+  EXPECT_EQ(check.status, format::OpenStatus::kNotABook);
+}
+
+}  // namespace
+}  // namespace fvx::compiler
