@@ -17,6 +17,10 @@
 #include "compiler/app/import_options.h"
 #include "compiler/app/message_log.h"
 #include "compiler/backend/book_writer.h"
+#include "compiler/backend/picture_processor.h"
+#if FVX_HAVE_IMAGING
+#include "imaging/qt_image_library.h"
+#endif
 #include "compiler/frontend/text_source_reader.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -193,7 +197,16 @@ int RunCompile(const std::vector<std::string>& args) {
   InterruptProgress progress;
   compiler::ImportOptionsProvider provider(options, replace_underscores, AskToSort);
   compiler::CBookCompiler book_compiler(&messages, &progress, &provider);
-  auto back_end = std::make_unique<compiler::CBookWriter>();
+  // Pictures need the image library, which lives on QtGui: a build without
+  // Qt reports every picture as one it cannot process.
+  std::unique_ptr<imaging::ImageLibrary> images;
+#if FVX_HAVE_IMAGING
+  images = imaging::CreateQtImageLibrary();
+  images->Initialize(platform::JoinPath(platform::ProgramDirectory(), "ImagePlugins"));
+#endif
+  compiler::BookWriterOptions writer_options;
+  writer_options.pictures = compiler::MakePictureStage(images.get());
+  auto back_end = std::make_unique<compiler::CBookWriter>(std::move(writer_options));
   book_compiler.SetBackEnd(back_end.get());
 
   struct sigaction action {};
