@@ -150,7 +150,7 @@ bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
     for (int w = 0; w < 3 && readable; ++w) {
       if (query.words[w].empty()) continue;
       std::vector<uint8_t> bitmap;
-      readable = index_->WordSegments(query.words[w], &bitmap);
+      readable = index_->WordSegments(query.words[w], query.whole_words, &bitmap);
       if (w == 0 || result.empty()) {
         result = std::move(bitmap);
         continue;

@@ -74,13 +74,19 @@ bool SearchIndexReader::AndKey(const uint8_t* key, std::vector<uint8_t>* bitmap)
   return true;
 }
 
-bool SearchIndexReader::WordSegments(std::string_view word, std::vector<uint8_t>* bitmap) {
+bool SearchIndexReader::WordSegments(std::string_view word, bool whole_words,
+                                     std::vector<uint8_t>* bitmap) {
   bitmap->assign(segments_ / 8, 0xFF);
   if (!usable_) return false;
   bool ok = true;
   format::ForEachWord(word, [&](std::string_view piece) {
+    const bool at_start = piece.data() == word.data();
+    const bool at_end = piece.data() + piece.size() == word.data() + word.size();
+    if (!whole_words && piece.size() < key_length_ && (at_start || at_end)) return;
     format::ForEachKey(piece, key_length_, [&](const uint8_t* key) {
-      if (ok) ok = AndKey(key, bitmap);
+      if (ok && std::any_of(bitmap->begin(), bitmap->end(), [](uint8_t b) { return b != 0; })) {
+        ok = AndKey(key, bitmap);
+      }
     });
   });
   return ok;

@@ -31,7 +31,12 @@ class SearchIndexReader {
   uint32_t segment_count() const { return segments_; }
 
   // *bitmap gets S/8 bytes. False when the index could not be read.
-  [[nodiscard]] bool WordSegments(std::string_view word, std::vector<uint8_t>* bitmap);
+  // Without whole words, a piece of the word shorter than a key that may be
+  // the end or the start of a longer text word (it touches the word's start
+  // or end) narrows nothing: the index holds such a piece only as a word of
+  // its own, and looking it up would hide matches inside longer words.
+  [[nodiscard]] bool WordSegments(std::string_view word, bool whole_words,
+                                  std::vector<uint8_t>* bitmap);
   // Segment j's subjects, clipped to the subject count.
   [[nodiscard]] bool SegmentRange(uint32_t segment, uint32_t* first, uint32_t* end);
 
