@@ -162,6 +162,9 @@ class BookDocument final : public Document {
   const std::string& OpenFailure() const { return open_failure_; }
   // The heading at a sort position (the order headings are looked up in).
   std::optional<uint32_t> SubjectAtSortPosition(uint32_t position);
+  // The first sort position whose heading does not sort below the text
+  // (A-Z folded); the subject count when every heading does.
+  std::optional<uint32_t> LowerBoundSortPosition(std::string_view text);
   // The subject whose heading equals the text (any case), first in sort order.
   std::optional<uint32_t> FindSubjectByHeading(std::string_view heading);
   // Calls f(bytes, size) for each piece of the subject's stored text.
@@ -205,7 +208,6 @@ class BookDocument final : public Document {
                         std::vector<uint32_t>* subjects);
   bool SubjectsSatisfying(const Condition& condition, std::vector<uint32_t>* subjects);
   void SetResults(std::vector<uint32_t> subjects);
-  std::optional<uint32_t> LowerBoundSortPosition(std::string_view text);
   bool MatchSubject(uint32_t subject, TextMatcher* matcher);
   void RebuildBookmarks();
   bool ApplyTreeNode(std::string_view name, std::optional<uint32_t> subject);

@@ -33,6 +33,8 @@ class PictureFiles {
   std::optional<std::string> Reserve(int kind);
   const std::vector<std::string>& paths() const { return paths_; }
   void DeleteAll();
+  // Forgets the files without deleting them (they outlive the object).
+  void Release() { paths_.clear(); }
 
  private:
   std::string folder_;
