@@ -8,7 +8,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "bookformat/blockstore/block_store.h"
@@ -73,6 +77,98 @@ class TextResolver final : public ElementResolver {
  private:
   CLinkResolver& links_;
   const PictureSet& pictures_;
+};
+
+// Takes each subject's search keys on a thread of its own while the main
+// thread encodes texts and the block store compresses them: the encoding
+// leaves a core idle that the keys can use. One consumer, subjects in
+// order, so the key lists come out as they would inline.
+class KeyFeeder {
+ public:
+  KeyFeeder(SearchKeyPostings& postings, bool threaded) : postings_(postings) {
+    if (threaded) worker_ = std::thread([this] { Work(); });
+  }
+  ~KeyFeeder() { Finish(); }
+  KeyFeeder(const KeyFeeder&) = delete;
+  KeyFeeder& operator=(const KeyFeeder&) = delete;
+
+  void Add(uint32_t subject, const std::string& text) {
+    if (!worker_.joinable()) {
+      postings_.AddSubject(subject, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+      return;
+    }
+    batch_.subjects.push_back(subject);
+    batch_.ends.push_back(batch_.text.size() + text.size());
+    batch_.text += text;
+    if (batch_.text.size() >= kBatchBytes) Push();
+  }
+
+  // Waits until every key is in the lists.
+  void Finish() {
+    if (!worker_.joinable()) return;
+    Push();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    work_.notify_one();
+    worker_.join();
+  }
+
+ private:
+  static constexpr size_t kBatchBytes = 1 << 20;
+  static constexpr size_t kMaxQueuedBytes = 16 << 20;
+
+  struct Batch {
+    std::vector<uint32_t> subjects;
+    std::vector<size_t> ends;
+    std::string text;
+  };
+
+  void Push() {
+    if (batch_.subjects.empty()) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    room_.wait(lock, [this] { return queued_bytes_ < kMaxQueuedBytes; });
+    queued_bytes_ += batch_.text.size();
+    queue_.push_back(std::move(batch_));
+    batch_ = Batch{};
+    lock.unlock();
+    work_.notify_one();
+  }
+
+  void Work() {
+    for (;;) {
+      Batch batch;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        work_.wait(lock, [this] { return done_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        batch = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      size_t start = 0;
+      const auto* bytes = reinterpret_cast<const uint8_t*>(batch.text.data());
+      for (size_t i = 0; i < batch.subjects.size(); ++i) {
+        postings_.AddSubject(batch.subjects[i], bytes + start, batch.ends[i] - start);
+        start = batch.ends[i];
+      }
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queued_bytes_ -= batch.text.size();
+      }
+      room_.notify_one();
+    }
+  }
+
+  SearchKeyPostings& postings_;
+  Batch batch_;
+  std::mutex mutex_;
+  std::condition_variable work_;
+  std::condition_variable room_;
+  std::deque<Batch> queue_;
+  size_t queued_bytes_ = 0;
+  bool done_ = false;
+  std::thread worker_;
 };
 
 }  // namespace
@@ -361,6 +457,7 @@ class CBookWriter::Run {
     format::SectionPatches patches;
     if (!format::WriteSection(writer_, section, &patches)) return false;
     postings_ = std::make_unique<SearchKeyPostings>(order_.subject_count());
+    KeyFeeder keys(*postings_, threads_ > 1);
     CLinkResolver links(context_, job_.database, order_);
     TextResolver resolver(links, pictures_);
     format::CBlockStore store(format::kContentBlockSize, &writer_, threads_);
@@ -391,11 +488,12 @@ class CBookWriter::Run {
           !store.Append(stored.data(), stored.size())) {
         return false;
       }
-      postings_->AddSubject(subject, bytes, length);
+      keys.Add(subject, recorded);
       ++subject;
       context_.SetProgress(subject);
     }
     if (query.result() != SQLITE_DONE || subject != order_.subject_count()) return false;
+    keys.Finish();
     context_.EndProgress();
     links_processed_ = links.links_processed();
     uint64_t table = 0;

@@ -27,6 +27,10 @@ constexpr MapStatement kLinkMapStatements[] = {
     {"CREATE INDEX idx_ParaHeading ON tbl_Para(Heading)", false},
     {"CREATE INDEX idx_AnchorsParaHeading ON tbl_Anchors(ParaHeading)", false},
     {"CREATE INDEX idx_AnchorsName ON tbl_Anchors(Name)", false},
+    // Statistics for the joins below: without them the planner may walk the
+    // anchor-name index, and a name that many anchors share ("top") turns
+    // the anchor map into a product of links and anchors.
+    {"ANALYZE", false},
     {"CREATE TABLE tbl_LinkMap(LinkID INTEGER,ParaID INTEGER,ParaLine INTEGER,ParaColumn INTEGER)",
      false},
     {"INSERT INTO tbl_LinkMap(LinkID ,ParaID, ParaLine, ParaColumn) SELECT "
