@@ -52,9 +52,14 @@ bool BookDocument::Open(const std::string& path, OpenCode* code) {
 }
 
 bool BookDocument::OpenBytes(std::string bytes, const std::string& path, OpenCode* code) {
+  return OpenSource(std::make_unique<format::MemoryByteSource>(std::move(bytes)), path, code);
+}
+
+bool BookDocument::OpenSource(std::unique_ptr<format::ByteSource> source, const std::string& path,
+                              OpenCode* code) {
   Close();
   format::FormatError error;
-  if (!file_.Open(std::make_unique<format::MemoryByteSource>(std::move(bytes)), &error)) {
+  if (!file_.Open(std::move(source), &error)) {
     return FailOpen(code, static_cast<OpenCode>(error.status), error.reason);
   }
   path_ = path;
@@ -227,6 +232,7 @@ std::string BookDocument::ReadHeading(uint32_t subject, bool* has_anchors, bool*
   *ok = false;
   if (has_anchors != nullptr) *has_anchors = false;
   if (!open_ || subject >= subject_count_) return {};
+  ++heading_reads_;
   const uint64_t table = layout_.headings.heading_table;
   const format::OffsetWidth offsets =
       heading_offset_bytes_ == 8 ? format::OffsetWidth::kWide : format::OffsetWidth::kNarrow;

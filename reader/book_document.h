@@ -47,6 +47,9 @@ class BookDocument final : public Document {
 
   // Opens a book held in memory (tests, the fuzzer); path is only its name.
   [[nodiscard]] bool OpenBytes(std::string bytes, const std::string& path, OpenCode* code);
+  // Opens a book read through any byte source (benchmarks count its reads).
+  [[nodiscard]] bool OpenSource(std::unique_ptr<format::ByteSource> source,
+                                const std::string& path, OpenCode* code);
 
   // ---- Document
   bool IsOpen() const override { return open_; }
@@ -156,6 +159,8 @@ class BookDocument final : public Document {
   const format::BookLayout& layout() const { return layout_; }
   const format::BlockCache* table_cache() const { return table_cache_.get(); }
   const format::BlockCache* content_cache() const { return content_cache_.get(); }
+  // Headings read so far (lookup statistics).
+  uint64_t HeadingReads() const { return heading_reads_; }
   // Subjects whose text the last search step tested (search statistics).
   uint64_t SubjectsTested() const { return tested_; }
   // The reason of the last failed open.
@@ -272,6 +277,7 @@ class BookDocument final : public Document {
   PageTemplate template_;
   PageStyle style_;
 
+  uint64_t heading_reads_ = 0;
   std::string result_;  // the string the last string-returning call gave
 };
 
