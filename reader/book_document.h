@@ -103,6 +103,9 @@ class BookDocument final : public Document {
   std::optional<double> NumericValue(uint32_t category, uint32_t value) override;
   [[nodiscard]] bool ValuesOfSubject(uint32_t category, uint32_t subject,
                                      ValueList* values) override;
+  std::optional<uint32_t> DropDownCategory(int list) const override {
+    return list == 1 ? first_drop_down_ : (list == 2 ? second_drop_down_ : std::nullopt);
+  }
   uint32_t CategoryListRowCount() const override;
   std::string_view CategoryListRowName(uint32_t row) override;
   uint32_t ListRowValueCount(uint32_t row) override;

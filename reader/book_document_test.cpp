@@ -143,6 +143,65 @@ TEST(BookDocument, HeadingsAndAnchorFlags) {
   }
 }
 
+TEST(BookDocument, WideHeadingOffsetsOnlyWithTheHeaderByte) {
+  TestBookSpec spec = PlanetBook(2);
+  spec.wide_heading_offsets = true;
+  auto wide = Open(spec);
+  EXPECT_EQ(wide->Heading(4), "Saturn");
+  EXPECT_EQ(wide->HeadingLookup("mer"), 4u);
+  // The byte means nothing in version 1: its offsets stay 4 bytes.
+  spec.version = 1;
+  auto narrow = Open(spec);
+  EXPECT_EQ(narrow->Heading(4), "Saturn");
+}
+
+// Counts the reads a document makes.
+class CountingSource final : public format::ByteSource {
+ public:
+  CountingSource(std::string bytes, uint64_t* reads) : inner_(std::move(bytes)), reads_(reads) {}
+  uint64_t Size() const override { return inner_.Size(); }
+  bool ReadAt(uint64_t position, void* out, size_t count) const override {
+    ++*reads_;
+    return inner_.ReadAt(position, out, count);
+  }
+
+ private:
+  format::MemoryByteSource inner_;
+  uint64_t* reads_;
+};
+
+TEST(BookDocument, IndexesBeyondTheirCountsFailWithoutReading) {
+  uint64_t reads = 0;
+  BookDocument document;
+  OpenCode code;
+  ASSERT_TRUE(document.OpenSource(std::make_unique<CountingSource>(BuildTestBook(PlanetBook()), &reads),
+                                  "counted.fvx", &code));
+  const uint64_t after_open = reads;
+  EXPECT_FALSE(document.LoadSubject(5));
+  EXPECT_EQ(document.Heading(5), "");
+  EXPECT_EQ(document.PictureData(2, false, nullptr, 0), 0u);
+  EXPECT_EQ(document.PictureKind(0xFFFFFFFF), 0);
+  EXPECT_EQ(document.ValueName(0, 5), "");
+  EXPECT_FALSE(document.NumericValue(0, 5).has_value());
+  ValueList values;
+  EXPECT_FALSE(document.ValuesOfSubject(1, 5, &values));
+  std::vector<uint32_t> members;
+  EXPECT_FALSE(document.SelectionMembers(2, &members));
+  EXPECT_EQ(reads, after_open);
+  // Opening read the header and the small sections only.
+  EXPECT_LT(after_open, 20u);
+}
+
+TEST(BookDocument, DropDownCategories) {
+  TestBookSpec spec = PlanetBook();
+  spec.categories[1].flags |= 0x400;
+  spec.categories[0].flags |= 0x800;
+  auto document = Open(spec);
+  EXPECT_EQ(document->DropDownCategory(1), 1u);
+  EXPECT_EQ(document->DropDownCategory(2), 0u);
+  EXPECT_FALSE(Open(PlanetBook())->DropDownCategory(1).has_value());
+}
+
 TEST(BookDocument, ALastByteOf0xC1IsTheLetterAWithAnchors) {
   TestBookSpec spec = testing::SimpleBook({"x"});
   spec.subjects[0].heading = "Vega";

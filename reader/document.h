@@ -164,6 +164,8 @@ class Document {
   virtual std::optional<double> NumericValue(uint32_t category, uint32_t value) = 0;
   [[nodiscard]] virtual bool ValuesOfSubject(uint32_t category, uint32_t subject,
                                              ValueList* values) = 0;
+  // The category of the first (list 1) or second (list 2) drop-down list.
+  virtual std::optional<uint32_t> DropDownCategory(int list) const = 0;
   virtual uint32_t CategoryListRowCount() const = 0;
   virtual std::string_view CategoryListRowName(uint32_t row) = 0;
   virtual uint32_t ListRowValueCount(uint32_t row) = 0;

@@ -154,8 +154,11 @@ void Writer::Headings() {
   SectionPatches patches;
   Must(WriteSection(writer_, section, &patches), "heading section");
   std::string offsets, bytes;
+  const OffsetWidth heading_width = spec_.version == 2 && spec_.wide_heading_offsets
+                                        ? OffsetWidth::kWide
+                                        : OffsetWidth::kNarrow;
   for (const TestSubject& subject : spec_.subjects) {
-    PutU32(&offsets, static_cast<uint32_t>(bytes.size()));
+    PutOff(&offsets, bytes.size(), heading_width);
     std::string stored = subject.heading;
     const bool high = !stored.empty() && static_cast<uint8_t>(stored.back()) >= 0x80;
     if (subject.has_anchors) {
@@ -169,7 +172,7 @@ void Writer::Headings() {
     }
     bytes += stored;
   }
-  PutU32(&offsets, static_cast<uint32_t>(bytes.size()));
+  PutOff(&offsets, bytes.size(), heading_width);
   Store(offsets + bytes, kTableBlockSize, patches.table_at[HeadingSection::kHeadingTable]);
   std::string anchors;
   PutU32(&anchors, 0);
@@ -317,6 +320,7 @@ std::string Writer::Build() {
   HeaderSection header;
   header.version = spec_.version;
   header.stored_sorted = spec_.sort_order.empty() ? 1 : 0;
+  header.wide_heading_offsets = spec_.wide_heading_offsets ? 1 : 0;
   header.character_width = spec_.search_index ? 0 : 1;
   header.subject_count = static_cast<uint32_t>(spec_.subjects.size());
   header.picture_count = static_cast<uint32_t>(spec_.pictures.size());

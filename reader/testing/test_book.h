@@ -51,6 +51,7 @@ struct TestSlot {
 
 struct TestBookSpec {
   uint8_t version = 1;
+  bool wide_heading_offsets = false;  // version 2 only
   std::vector<TestSubject> subjects;  // in stored order
   // Empty when the stored order is the sort order; else the stored index of
   // each sort position (the book then gets a 'Q' section).
