@@ -53,6 +53,18 @@ void BodyRecorder::Append(unsigned char c, bool may_start_tag) {
   text_.push_back(static_cast<char>(c));
 }
 
+void BodyRecorder::AppendRun(std::string_view run) {
+  if (run.empty()) return;
+  bool plain = !skip_new_lines_ && !text_.empty() && run.find('\xFF') == std::string_view::npos;
+  if (plain) {
+    text_.append(run);
+    in_line_break_run_ = false;
+  } else {
+    for (char c : run) Append(static_cast<unsigned char>(c), false);
+  }
+  can_undo_ = false;
+}
+
 void BodyRecorder::UndoLast() {
   if (!can_undo_) return;
   can_undo_ = false;

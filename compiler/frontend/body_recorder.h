@@ -50,6 +50,10 @@ class BodyRecorder {
   // space; 0xFF escaped; "<" and "&" note the tag-start position when
   // may_start_tag (not inside quoted values, where they are plain text).
   void Append(unsigned char c, bool may_start_tag);
+  // Append of each character of a run that holds no "<" and no "&", in one
+  // step where the rules allow (the common case of plain text). Afterwards
+  // UndoLast has nothing to undo.
+  void AppendRun(std::string_view run);
   // Takes back the last Append (one level), so that a character the lexer
   // pushes back is recorded once, when it is read for good.
   void UndoLast();

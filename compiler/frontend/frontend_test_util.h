@@ -58,7 +58,9 @@ class FrontEndRun {
     EXPECT_TRUE(q.ColumnUInt(1, low));
     EXPECT_TRUE(q.ColumnUInt(2, length));
     std::string text(length, '\0');
-    if (length > 0) EXPECT_TRUE(spill.ReadAt((high << 32) | low, text.data(), length));
+    if (length > 0) {
+      EXPECT_TRUE(spill.ReadAt((high << 32) | low, text.data(), length));
+    }
     return text;
   }
   std::string Heading(int n) { return Column("SELECT Heading FROM tbl_Para WHERE ROWID = %d", n); }

@@ -35,22 +35,21 @@ constexpr ModeEntry kModes[] = {
 
 constexpr int kMaxState = 8192;
 
-uint64_t Key(int state, int token) {
-  return (static_cast<uint64_t>(static_cast<uint32_t>(state)) << 32) | static_cast<uint32_t>(token);
-}
-
 struct Tables {
-  std::unordered_map<uint64_t, Transition> transitions;
+  // The transitions of each state, in table order; a state has at most a
+  // few dozen, so a scan is as quick as any hash and keeps no pointers.
+  std::array<std::vector<Transition>, kMaxState> by_state;
   std::array<LexerMode, kMaxState> modes{};
   Tables() {
-    transitions.reserve(std::size(kGrammar) * 2);
     for (const TransitionSource& source : kGrammar) {
       std::optional<int> token = ParseTokenName(source.token);
-      if (!token) continue;  // a misspelt token; the grammar test names it
+      if (!token || source.state < 0 || source.state >= kMaxState) continue;  // the grammar test names it
+      std::vector<Transition>& list = by_state[source.state];
       // The first line for a (state, token) pair wins, as it would when read
       // from the top of the table.
-      transitions.emplace(Key(source.state, *token),
-                          Transition{source.state, *token, source.next, source.action});
+      bool seen = false;
+      for (const Transition& t : list) seen = seen || t.token == *token;
+      if (!seen) list.push_back(Transition{source.state, *token, source.next, source.action});
     }
     modes.fill(LexerMode::kTagWords);
     for (const ModeEntry& entry : kModes) {
@@ -67,17 +66,20 @@ const Tables& GetTables() {
 }  // namespace
 
 std::optional<Keyword> FindKeyword(std::string_view word) {
-  // Keywords are short; a linear scan with a length check is cheap enough
-  // and keeps the table the only source.
-  static const std::unordered_map<std::string, Keyword> index = [] {
-    std::unordered_map<std::string, Keyword> map;
+  static const std::unordered_map<std::string_view, Keyword> index = [] {
+    std::unordered_map<std::string_view, Keyword> map;
     for (size_t i = 0; i < kKeywordTexts.size(); ++i) map.emplace(kKeywordTexts[i], Keyword(i));
     return map;
   }();
-  if (word.empty() || word.size() > 20) return std::nullopt;
-  std::string folded(word);
-  for (char& c : folded) c = static_cast<char>(FoldAsciiCase(static_cast<unsigned char>(c)));
-  auto it = index.find(folded);
+  // Every keyword is lower-case ASCII of at most 20 letters; fold into a
+  // small buffer rather than a new string for every word of the source.
+  constexpr size_t kLongest = 20;
+  if (word.empty() || word.size() > kLongest) return std::nullopt;
+  char folded[kLongest];
+  for (size_t i = 0; i < word.size(); ++i) {
+    folded[i] = static_cast<char>(FoldAsciiCase(static_cast<unsigned char>(word[i])));
+  }
+  auto it = index.find(std::string_view(folded, word.size()));
   if (it == index.end()) return std::nullopt;
   return it->second;
 }
@@ -119,9 +121,11 @@ std::optional<int> ParseTokenName(std::string_view name) {
 }
 
 const Transition* FindTransition(int state, int token) {
-  const Tables& tables = GetTables();
-  auto it = tables.transitions.find(Key(state, token));
-  return it == tables.transitions.end() ? nullptr : &it->second;
+  if (state < 0 || state >= kMaxState) return nullptr;
+  for (const Transition& t : GetTables().by_state[state]) {
+    if (t.token == token) return &t;
+  }
+  return nullptr;
 }
 
 bool IsFinalState(int state) {

@@ -205,10 +205,25 @@ Token Lexer::ReadNumber(Token token, bool minus_is_word) {
 }
 
 Token Lexer::ReadBody(Token token) {
+  static constexpr std::array<bool, 256> kBodyStops = [] {
+    std::array<bool, 256> stops{};
+    stops['<'] = stops['&'] = true;
+    return stops;
+  }();
   recorder_.SetRecording(true);
   MarkStart(token);
   unsigned char c;
-  while (ReadChar(c)) {
+  for (;;) {
+    // Most of a book is plain body text: take it a run at a time, stopping
+    // one character short of the next pump so that ReadChar still pumps
+    // exactly every kCharactersPerPump characters.
+    if (since_pump_ + 1 < kCharactersPerPump) {
+      run_.clear();
+      size_t n = reader_->ReadRun(kBodyStops, kCharactersPerPump - 1 - since_pump_, run_);
+      since_pump_ += static_cast<uint32_t>(n);
+      recorder_.AppendRun(run_);
+    }
+    if (!ReadChar(c)) break;
     if (c == '<' || c == '&') {
       PushBack();
       token.code = kTokenBodyTextEnd;

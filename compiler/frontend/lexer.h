@@ -3,6 +3,7 @@
 // interface breathe every 5001 characters.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -64,6 +65,7 @@ class Lexer {
   uint32_t since_pump_ = 0;
   bool last_recorded_ = false;
   bool may_start_tag_ = true;  // "<" and "&" start tags in the current mode
+  std::string run_;            // scratch for runs of body text
 };
 
 // Reads a whole text as a decimal number ("12", "-3.5", "1e3"); leading

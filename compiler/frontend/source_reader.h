@@ -5,6 +5,7 @@
 // any order; Rewind() starts again; Close() releases the file.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,13 @@ class CSourceReader {
   // REQUIRES: a character was read since the last PushBack. Gives it back
   // (one level), restoring the position.
   virtual void PushBack() = 0;
+  // Bulk form of Read for long runs of plain text: appends to out the
+  // characters up to (not including) the first one for which stop is true,
+  // at most max of them, with the same positions as reading them one by
+  // one; PushBack afterwards gives back the last of them. Returns how many
+  // were read: 0 at a stop character, at the end, or while a pushed-back
+  // character waits (Read takes that one). The default reads one at a time.
+  virtual size_t ReadRun(const std::array<bool, 256>& stop, size_t max, std::string& out);
   virtual bool Rewind() = 0;
   virtual void Close() = 0;
   [[nodiscard]] virtual bool Open(const std::string& path) = 0;

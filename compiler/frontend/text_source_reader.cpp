@@ -1,5 +1,7 @@
 #include "compiler/frontend/text_source_reader.h"
 
+#include <algorithm>
+
 namespace fvx::compiler {
 
 bool CTextSourceReader::Open(const std::string& path) {
@@ -64,24 +66,54 @@ bool CTextSourceReader::Read(unsigned char& c, bool& pushed_back) {
     c = block_[index_++];
     pushed_back = false;
   }
-  last_ = c;
-  last_line_ = line_;
-  last_column_ = column_;
-  last_cr_before_ = last_was_cr_;
   can_push_ = true;
-  if (c == '\r') {
-    ++line_;
-    column_ = 1;
-  } else if (c == '\n') {
-    if (!last_was_cr_) ++line_;
-    column_ = 1;
-  } else if (c == '\t') {
-    column_ += 4;
-  } else {
-    ++column_;
-  }
-  last_was_cr_ = c == '\r';
+  Advance(c);
   return true;
+}
+
+size_t CTextSourceReader::ReadRun(const std::array<bool, 256>& stop, size_t max,
+                                  std::string& out) {
+  if (have_pushed_) return 0;
+  // The position is kept in locals while a run is scanned; only line
+  // breaks and tabs need more than a column step.
+  uint32_t line = line_;
+  uint32_t column = column_;
+  bool after_cr = last_was_cr_;
+  size_t total = 0;
+  while (total < max) {
+    if (index_ >= length_ && !Fill()) break;
+    const unsigned char* data = block_.data();
+    const size_t start = index_;
+    const size_t end = start + std::min(length_ - start, max - total);
+    size_t i = start;
+    for (; i < end; ++i) {
+      const unsigned char c = data[i];
+      if (stop[c]) break;
+      if (c > '\r') {
+        ++column;
+      } else if (c == '\n') {
+        if (!after_cr) ++line;
+        column = 1;
+      } else if (c == '\r') {
+        ++line;
+        column = 1;
+      } else if (c == '\t') {
+        column += 4;
+      } else {
+        ++column;
+      }
+      after_cr = c == '\r';
+    }
+    out.append(reinterpret_cast<const char*>(data + start), i - start);
+    total += i - start;
+    index_ = i;
+    if (i < end) break;  // at a stop character
+  }
+  line_ = line;
+  column_ = column;
+  last_was_cr_ = after_cr;
+  can_push_ = false;
+  return total;
 }
 
 void CTextSourceReader::PushBack() {

@@ -24,12 +24,32 @@ class CTextSourceReader final : public CSourceReader {
   uint32_t Line() const override { return line_; }
   uint32_t Column() const override { return column_; }
   void PushBack() override;
+  size_t ReadRun(const std::array<bool, 256>& stop, size_t max, std::string& out) override;
   bool Rewind() override;
   void Close() override;
   bool Open(const std::string& path) override;
 
  private:
   bool Fill();
+  // Moves the position over c and remembers what PushBack restores.
+  void Advance(unsigned char c) {
+    last_ = c;
+    last_line_ = line_;
+    last_column_ = column_;
+    last_cr_before_ = last_was_cr_;
+    if (c == '\r') {
+      ++line_;
+      column_ = 1;
+    } else if (c == '\n') {
+      if (!last_was_cr_) ++line_;
+      column_ = 1;
+    } else if (c == '\t') {
+      column_ += 4;
+    } else {
+      ++column_;
+    }
+    last_was_cr_ = c == '\r';
+  }
 
   platform::File file_;
   uint64_t size_ = 0;
