@@ -83,6 +83,7 @@ class BookDocument final : public Document {
   [[nodiscard]] bool RenderBody(uint32_t subject, uint32_t jump_position, bool highlight,
                                 std::optional<uint32_t> visible_limit, PictureMap* pictures,
                                 std::string* out, uint32_t* limit_position) override;
+  std::optional<uint32_t> PositionOfVisibleCount(uint32_t subject, uint32_t count) override;
   bool WritePictures(const PictureMap& pictures) override;
 
   uint32_t PictureCount() const override { return open_ ? layout_.header.picture_count : 0; }

@@ -92,6 +92,13 @@ bool BookDocument::RenderBody(uint32_t subject, uint32_t jump_position, bool hig
   return true;
 }
 
+std::optional<uint32_t> BookDocument::PositionOfVisibleCount(uint32_t subject, uint32_t count) {
+  std::string body;
+  uint32_t position = 0;
+  if (!RenderBody(subject, 0, false, count, nullptr, &body, &position)) return std::nullopt;
+  return count == 0 ? 0 : position;
+}
+
 bool BookDocument::RenderPage(uint32_t row, uint32_t jump_position, uint32_t jmppos,
                               uint32_t pglen, bool highlight, PictureMap* pictures,
                               std::string* out) {

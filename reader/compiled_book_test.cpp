@@ -109,6 +109,9 @@ TEST(CompiledBook, JumpAnchorsAtLinkTargets) {
   uint32_t position = 0;
   ASSERT_TRUE(book.document->RenderBody(2, 0, false, 6, nullptr, &body, &position));
   EXPECT_EQ(position, 7u);
+  EXPECT_EQ(book.document->PositionOfVisibleCount(2, 6), 7u);
+  EXPECT_EQ(book.document->PositionOfVisibleCount(2, 0), 0u);
+  EXPECT_FALSE(book.document->PositionOfVisibleCount(3, 1).has_value());
 }
 
 TEST(CompiledBook, HitsInThreeHighlights) {

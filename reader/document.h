@@ -137,6 +137,10 @@ class Document {
                                         std::optional<uint32_t> visible_limit,
                                         PictureMap* pictures, std::string* out,
                                         uint32_t* limit_position) = 0;
+  // The byte position of a subject's stored text at which the given number
+  // of visible characters has been written (a bookmark at the top of the
+  // visible page); a count of 0 is position 0. nullopt when unreadable.
+  virtual std::optional<uint32_t> PositionOfVisibleCount(uint32_t subject, uint32_t count) = 0;
   // Writes every picture of the map to its file; false when any failed.
   virtual bool WritePictures(const PictureMap& pictures) = 0;
 
