@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The main job: packages, build, then the bundled sample book.
+# The main job: packages, build, then the bundled sample book, compiled and read.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,3 +12,8 @@ echo "Built. Programs are in build/release/bin."
 build/release/bin/fvx compile examples/solar_system.txt -o build/release/solar_system.fvx
 build/release/bin/fvx verify build/release/solar_system.fvx
 build/release/bin/fvx info build/release/solar_system.fvx
+
+# Until the reader's window exists, the book is read on the terminal: its
+# subjects, then the first page as text.
+build/release/bin/fvx headings build/release/solar_system.fvx
+build/release/bin/fvx show build/release/solar_system.fvx 0
