@@ -30,13 +30,19 @@ bool CBookCompiler::Compile(CSourceReader& reader, const std::string& source_pat
 
   bool ok = false;
   bool stopped_without_writer = false;
+  // Only a compile that got going can be cancelled: one whose scratch file
+  // or database could not be made has failed.
+  bool started = false;
   {
     // 2. The text spill file and the work database; the compile is running
     // from here on.
     platform::File text_spill = platform::CreateScratchFile("fvx");
     WorkDatabase db;
     bool ready = text_spill.IsOpen() && db.Open();
-    if (ready) context_.SetRunning(true);
+    if (ready) {
+      context_.SetRunning(true);
+      started = true;
+    }
     ready = ready && db.CreateTables() && db.Begin();
     CParser parser(context_, db, text_spill);
 
@@ -127,7 +133,7 @@ bool CBookCompiler::Compile(CSourceReader& reader, const std::string& source_pat
     db.Close();
   }
 
-  if (!context_.IsRunning()) {
+  if (started && !context_.IsRunning()) {
     context_.Report(false, Level::kFatal, MessageId::kCanceledByUser);
     ok = false;
   } else {

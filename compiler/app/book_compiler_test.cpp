@@ -1,6 +1,8 @@
 #include "compiler/app/book_compiler.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -170,6 +172,32 @@ TEST(BookCompilerTest, FailuresEndWithTheErrorsMessage) {
   EXPECT_TRUE(required.messages.Has(
       Level::kFatal, "Line 2 : Col 5 : Required category \"R\" is not used in the subject \"One\""));
   EXPECT_EQ(required.Last(), "2 error(s), 0 warning(s)");
+}
+
+TEST(BookCompilerTest, NoScratchFileIsAFailureNotACancel) {
+  std::string path = WriteSource(kSource);
+  // Leave the process no file descriptor to give the text spill file.
+  int lowest_free = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(lowest_free, 0);
+  ::close(lowest_free);
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  struct rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowest_free);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+  Compiled c;
+  FixedOptions options;
+  CBookCompiler compiler(&c.messages, nullptr, &options);
+  FakeBackEnd back_end;
+  compiler.SetBackEnd(&back_end);
+  CTextSourceReader reader;
+  c.ok = compiler.Compile(reader, path, OutputPathFor(path), false);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  std::remove(path.c_str());
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(back_end.runs, 0);
+  EXPECT_EQ(c.Lines(), (std::vector<std::string>{"[  Fatal Error  ] Errors occurred while compiling!",
+                                                 "1 error(s), 0 warning(s)"}));
 }
 
 TEST(BookCompilerTest, CheckModeAndNoBackEnd) {
