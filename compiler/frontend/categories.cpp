@@ -259,6 +259,13 @@ std::string CategoryStore::Normalise(const CCategoryDef& def, std::string_view v
   printed.resize(static_cast<size_t>(needed) + 1);
   std::snprintf(printed.data(), printed.size(), pattern, number);
   printed.resize(static_cast<size_t>(needed));
+  // A negative number that rounds to zero prints as "-0.00"; the value set
+  // stores numbers, where it is the same value as "0.00", so two spellings
+  // of one value would collide there. Zero has one text.
+  if (printed.size() > 1 && printed[0] == '-' &&
+      printed.find_first_not_of("0.", 1) == std::string::npos) {
+    printed.erase(0, 1);
+  }
   double back = 0;
   if (!ReadsAsNumber(printed, back) || back != number) {
     context_.Report(true, Level::kWarning, MessageId::kValueChangedByPrecision, "%s:%s:%d",

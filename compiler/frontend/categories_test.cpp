@@ -132,6 +132,25 @@ TEST(CategoriesTest, ValueListsAndPrecision) {
   EXPECT_TRUE(run.parsed);
 }
 
+TEST(CategoriesTest, NegativeZeroIsTheValueZero) {
+  FrontEndRun run(
+      "<catdef> name = P type = numeric precision = 2 </catdef>"
+      "<catdef> name = W type = numeric </catdef>"
+      "<new>S\n<catset> P = -0.001 W = -0 </catset><new>T\n<catset> P = 0 W = 0 </catset>");
+  ASSERT_TRUE(run.parsed);
+  EXPECT_EQ(run.Problems(), std::vector<std::string>{
+                                "[ Warning ] Line 2 : Col 14 : Value changed from \"-0.001\" to "
+                                "\"0.00\" after applying precision 2."});
+  EXPECT_EQ(run.parser->categories().Find("P")->values, std::vector<std::string>{"0.00"});
+  EXPECT_EQ(run.parser->categories().Find("W")->values, std::vector<std::string>{"0"});
+  // Both subjects carry the one value, and the value sets store.
+  EXPECT_EQ(run.Rows("SELECT ParaID,ValueID FROM tbl_ParaProp1 ORDER BY ParaID"),
+            (std::vector<std::string>{"1|1", "2|1"}));
+  ASSERT_TRUE(run.db.Begin());
+  EXPECT_TRUE(run.parser->categories().StoreCategories(1));
+  ASSERT_TRUE(run.db.End());
+}
+
 TEST(CategoriesTest, RequiredCategoryMissingInASubject) {
   FrontEndRun run(
       "<catdef> name = R required = yes </catdef><catdef> name = Q required = yes </catdef>"
