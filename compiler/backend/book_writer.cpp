@@ -458,7 +458,7 @@ class CBookWriter::Run {
     if (!format::WriteSection(writer_, section, &patches)) return false;
     postings_ = std::make_unique<SearchKeyPostings>(order_.subject_count());
     KeyFeeder keys(*postings_, threads_ > 1);
-    CLinkResolver links(context_, job_.database, order_);
+    CLinkResolver links(context_, job_.database, order_, /*report_problems=*/!retry_);
     TextResolver resolver(links, pictures_);
     format::CBlockStore store(format::kContentBlockSize, &writer_, threads_);
     CSqlQuery query(job_.database);

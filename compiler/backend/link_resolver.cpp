@@ -212,8 +212,11 @@ struct CLinkResolver::Statements {
 };
 
 CLinkResolver::CLinkResolver(CompileContext& context, WorkDatabase& database,
-                             const SubjectOrder& order)
-    : context_(context), order_(order), statements_(std::make_unique<Statements>()) {
+                             const SubjectOrder& order, bool report_problems)
+    : context_(context),
+      order_(order),
+      report_problems_(report_problems),
+      statements_(std::make_unique<Statements>()) {
   prepared_ =
       statements_->subjects.Prepare(database.handle(),
                                     "SELECT ParaID,ParaLine,ParaColumn FROM tbl_LinkMap WHERE "
@@ -254,6 +257,7 @@ bool CLinkResolver::ResolveLink(uint32_t link_record, ResolvedLink* resolved) {
   std::string href, anchor;
   int64_t line = 0, column = 0;
   if (subjects.empty()) {
+    if (!report_problems_) return true;
     if (!ReadLink(link_record, &href, &anchor, &line, &column)) return false;
     context_.Report(false, Level::kWarning, MessageId::kInvalidLink, "%d:%d:%s",
                     {line, column, href});
@@ -275,6 +279,7 @@ bool CLinkResolver::ResolveLink(uint32_t link_record, ResolvedLink* resolved) {
     if (anchors.front().id < 0 || anchors.front().id > UINT32_MAX) return false;
     resolved->anchor_position = static_cast<uint32_t>(anchors.front().id);
   }
+  if (!report_problems_) return true;
   if (anchors.size() > 1 || subjects.size() > 1) {
     if (!ReadLink(link_record, &href, &anchor, &line, &column)) return false;
   }

@@ -45,10 +45,13 @@ class SubjectOrder;
                                     format::CBlockStore& store);
 
 // Resolves the link elements of the subject texts, reporting invalid and
-// ambiguous references as warnings.
+// ambiguous references as warnings. The huge-mode rerun resolves the same
+// links again with report_problems false: its findings were all reported by
+// the first run, and a second report would count every warning twice.
 class CLinkResolver {
  public:
-  CLinkResolver(CompileContext& context, WorkDatabase& database, const SubjectOrder& order);
+  CLinkResolver(CompileContext& context, WorkDatabase& database, const SubjectOrder& order,
+                bool report_problems = true);
   ~CLinkResolver();
   CLinkResolver(const CLinkResolver&) = delete;
   CLinkResolver& operator=(const CLinkResolver&) = delete;
@@ -65,6 +68,7 @@ class CLinkResolver {
 
   CompileContext& context_;
   const SubjectOrder& order_;
+  bool report_problems_;
   std::unique_ptr<Statements> statements_;
   bool prepared_ = false;
   uint32_t links_processed_ = 0;

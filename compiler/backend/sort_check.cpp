@@ -74,10 +74,15 @@ bool SubjectOrder::CheckSortOrder(CompileContext& context, WorkDatabase& databas
   wide_headings_ = huge && heading_bytes >= kFourGiB;
 
   if (source_sorted_) {
-    context.Report(false, Level::kInformation, MessageId::kAlreadySorted);
+    if (first_run) context.Report(false, Level::kInformation, MessageId::kAlreadySorted);
     return true;
   }
   if (!properties.sort_file_given && first_run) *user_answer = context.ShouldSort(subject_count_);
+  const bool by_user = !properties.sort_file && user_answer->value_or(false);
+  if (by_user) sorting_enabled_ = true;
+  // The huge-mode rerun decides as the first run did but says nothing: the
+  // author has read it all once, and the warning must not count twice.
+  if (!first_run) return true;
   context.Report(false, Level::kWarning, MessageId::kSortTestFailed, "%s:%d:%d:%d:%d",
                  {failing.heading, failing.line, failing.column, failing.rowid,
                   failing.sort_order + 1});
@@ -99,9 +104,8 @@ bool SubjectOrder::CheckSortOrder(CompileContext& context, WorkDatabase& databas
   }
   if (properties.sort_file) {
     context.Report(false, Level::kInformation, MessageId::kSortBySource);
-  } else if (user_answer->value_or(false)) {
+  } else if (by_user) {
     context.Report(false, Level::kInformation, MessageId::kSortByUser);
-    sorting_enabled_ = true;
   }
   return true;
 }

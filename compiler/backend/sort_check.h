@@ -34,7 +34,7 @@ class SubjectOrder {
   // Runs the sort check and its messages and decides whether subjects are
   // stored sorted. *user_answer carries the ShouldSort answer of the first
   // run into the huge-mode rerun (asked only when first_run and the source
-  // did not mention "sortfile"). huge: continue the walk over every heading
+  // did not mention "sortfile"); the rerun reports nothing. huge: continue the walk over every heading
   // and tell whether their stored size reaches 2^32.
   [[nodiscard]] bool CheckSortOrder(CompileContext& context, WorkDatabase& database,
                                     const CDocumentProperties& properties, bool first_run,
