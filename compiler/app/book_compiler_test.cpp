@@ -152,6 +152,13 @@ TEST(BookCompilerTest, CancelDuringTheParse) {
   EXPECT_EQ(lines[lines.size() - 2], "[  Fatal Error  ] Tool execution canceled by the user.");
   EXPECT_EQ(lines.back(), "1 error(s), 0 warning(s)");
   EXPECT_NE(::access(book.c_str(), F_OK), 0);  // no output file
+
+  // A cancel in the middle of a tag is only a cancel, not a malformed tag.
+  CancellingProgressSink in_tag(0);
+  Compiled t;
+  CompileSource(t, "<new>Tag\n<b " + std::string(20000, ' ') + ">", &back_end, &in_tag);
+  EXPECT_FALSE(t.ok);
+  EXPECT_EQ(t.Last(), "1 error(s), 0 warning(s)");
 }
 
 TEST(BookCompilerTest, FailuresEndWithTheErrorsMessage) {

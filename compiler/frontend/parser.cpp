@@ -47,6 +47,9 @@ bool CParser::Parse(CSourceReader& reader, bool replace_leading_underscores) {
   bool reached_end = false;
   while (context_.IsRunning() && !context_.parse_failed()) {
     Token token = lexer_.Next(state_);
+    // A cancel cuts the token short: it is no token to act on (a Bad one
+    // would otherwise read as a malformed tag).
+    if (lexer_.cancelled()) break;
     context_.SetPosition(token.line, token.column);
     const Transition* transition = nullptr;
     if (token.code == kTokenBad) {
