@@ -311,6 +311,8 @@ class Verifier {
     StoreStream bytes = Stream(layout_.headings.heading_table, TableBlock());
     const uint64_t list = (uint64_t{subjects_} + 1) * OffsetBytes(offsets);
     has_anchors_.assign(subjects_, false);
+    heading_ends_.assign(subjects_ + 1, 0);
+    heading_list_ = list;
     uint64_t start = 0;
     for (uint64_t i = 0; i <= subjects_; ++i) {
       uint64_t next = 0;
@@ -324,6 +326,7 @@ class Verifier {
         }
         has_anchors_[i - 1] = last >= 0x80;
       }
+      heading_ends_[i] = next;
       start = next;
     }
     if (list + start > table.DataSize()) return Damage(what + ": the headings are cut short");
@@ -363,13 +366,35 @@ class Verifier {
       const uint64_t length = text_start_[s + 1] - text_start_[s];
       for (uint32_t a = firsts[s]; a < firsts[s + 1]; ++a) {
         if (entries[a].first < previous || entries[a].first > names_length ||
-            entries[a].second > length) {
+            (entries[a].second > length && entries[a].second > LongestTextOfHeading(s))) {
           return Damage(what + ": anchor " + Num(a) + " is wrong");
         }
         previous = entries[a].first;
       }
     }
     return true;
+  }
+
+  // Anchors belong to every subject with their owner's heading, so a subject
+  // may list an anchor placed in the longer text of a namesake. Only asked
+  // for an anchor past its subject's own text, so the walk is rare.
+  uint64_t LongestTextOfHeading(uint64_t subject) {
+    if (stored_headings_.empty()) {
+      StoreStream bytes = Stream(layout_.headings.heading_table, TableBlock());
+      stored_headings_.resize(subjects_);
+      for (uint64_t s = 0; s < subjects_; ++s) {
+        // The stored bytes include the anchor flag, which namesakes share.
+        std::string& heading = stored_headings_[s];
+        heading.resize(static_cast<size_t>(heading_ends_[s + 1] - heading_ends_[s]));
+        if (!bytes.Seek(heading_list_ + heading_ends_[s]) ||
+            !bytes.Read(heading.data(), heading.size())) {
+          return 0;  // Headings() has checked every one of them
+        }
+        uint64_t& longest = longest_text_by_heading_[heading];
+        longest = std::max(longest, text_start_[s + 1] - text_start_[s]);
+      }
+    }
+    return longest_text_by_heading_[stored_headings_[subject]];
   }
 
   bool Lookup() {
@@ -516,6 +541,10 @@ class Verifier {
   std::map<uint64_t, uint64_t> blocks_;  // block table position -> blocks
   std::vector<uint64_t> text_start_;     // per subject, and the total
   std::vector<bool> has_anchors_;
+  std::vector<uint64_t> heading_ends_;  // heading byte offsets, per subject and the total
+  uint64_t heading_list_ = 0;           // where the heading bytes start in their store
+  std::vector<std::string> stored_headings_;
+  std::map<std::string, uint64_t> longest_text_by_heading_;
 };
 
 }  // namespace

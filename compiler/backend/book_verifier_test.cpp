@@ -37,6 +37,18 @@ TEST(BookVerifierTest, SampleBooksOfEveryShapeVerify) {
   }
 }
 
+// An anchor belongs to every subject of its owner's heading, so the shorter
+// namesake lists a position past its own text; that book is sound.
+TEST(BookVerifierTest, AnchorsSharedWithANamesakeVerify) {
+  for (const char* source : {"<new>Ariel\n<new>Ariel\na<a name=x>\n",
+                             "<new>Ariel\n<new>Ariel\nsome text<a name=>\n"}) {
+    testing::CompiledBook book = testing::CompileSource(source);
+    ASSERT_TRUE(book.ok) << source;
+    BookCheck check;
+    EXPECT_TRUE(VerifyBook(book.book_path, &check)) << check.problem << " for " << source;
+  }
+}
+
 TEST(BookVerifierTest, DamageIsFoundAndNamed) {
   testing::CompiledBook book = testing::CompileSource(testing::GeneratedSource(60, 40, 5));
   ASSERT_TRUE(book.ok);
