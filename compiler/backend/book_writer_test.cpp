@@ -343,6 +343,32 @@ TEST(BookWriterTest, FewSubjectsRunOneTrialAndAFixedSegmentationIsReduced) {
   EXPECT_EQ(fixed.statistics.segmentation, 24u);
 }
 
+// A small real corpus whose trials cross the 10 % limit while growing: the
+// stage's own trials (measured index sizes, the stream position before 'F')
+// must walk the growth and bisection exactly.
+TEST(BookWriterTest, AutomaticSegmentationGrowsThenBisects) {
+  CompiledBook book = CompileSource(testing::GeneratedSource(300, 10, 5));
+  ASSERT_TRUE(book.ok);
+  std::vector<std::string> trials;
+  for (const std::string& line : book.SaidStarting("Analyzing text for segmentation ")) {
+    trials.push_back(line.substr(32));
+  }
+  // 64 and 128 stay below 10 %, 256 passes it: bisect [128, 256] at 192
+  // (over), then 160 (over); [128, 160] is narrower than 64. The result is
+  // the last trial's segment count, accepted or not.
+  EXPECT_EQ(trials, (std::vector<std::string>{"64...", "128...", "256...", "192...", "160..."}));
+  EXPECT_EQ(book.SaidStarting("Segmentation = ").size(), 6u);
+  EXPECT_TRUE(book.Said("Segmentation = 104. Overhead = 8.53%. Efficiency = 13%."));
+  EXPECT_TRUE(book.Said("Segmentation = 160. Overhead = 11.76%. Efficiency = 26%."));
+  EXPECT_TRUE(book.Said("Segmentation = 136. Overhead = 10.63%. Efficiency = 19%."));
+  EXPECT_TRUE(book.Said("Segmentation = 136 Selected."));
+  // 136 is then the S the index is fed with: its quota fills 112 segments.
+  BookReaderForTest reader;
+  ASSERT_TRUE(reader.Open(book.book_path));
+  EXPECT_EQ(reader.layout().search_index->segment_count, 112u);
+  EXPECT_EQ(book.statistics.segmentation, 112u);
+}
+
 TEST(BookWriterTest, HugeFileFromTheStartAndAfterAnOverflow) {
   CompiledBook huge = CompileSource("<meta> hugefile=yes </meta>\n" + std::string(kAtlas + 0).substr(0));
   ASSERT_TRUE(huge.ok);
