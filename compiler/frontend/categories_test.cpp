@@ -151,6 +151,18 @@ TEST(CategoriesTest, NegativeZeroIsTheValueZero) {
   ASSERT_TRUE(run.db.End());
 }
 
+TEST(CategoriesTest, EmptyNamesAndValuesInAssignments) {
+  FrontEndRun run("<catdef> name = K </catdef><new>S\n<catset> \"\" = 1 K = \"\" </catset>");
+  ASSERT_TRUE(run.parsed);
+  EXPECT_EQ(run.Problems(),
+            (std::vector<std::string>{
+                "[ Warning ] Line 2 : Col 11 : Empty category name. Ignored.",
+                "[ Warning ] Line 2 : Col 15 : Value \"1\" is ignored.",
+                "[  Error  ] Line 2 : Col 22 : Empty category value. Ignored.",
+            }));
+  EXPECT_EQ(run.Rows("SELECT ParaID FROM tbl_ParaProp1"), std::vector<std::string>{});
+}
+
 TEST(CategoriesTest, RequiredCategoryMissingInASubject) {
   FrontEndRun run(
       "<catdef> name = R required = yes </catdef><catdef> name = Q required = yes </catdef>"
