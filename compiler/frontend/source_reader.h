@@ -32,7 +32,8 @@ class CSourceReader {
   // Bulk form of Read for long runs of plain text: appends to out the
   // characters up to (not including) the first one for which stop is true,
   // at most max of them, with the same positions as reading them one by
-  // one; PushBack afterwards gives back the last of them. Returns how many
+  // one; a run cannot be pushed back (the next Read goes on after it, and
+  // the stop character, if one was seen, is read next). Returns how many
   // were read: 0 at a stop character, at the end, or while a pushed-back
   // character waits (Read takes that one). The default reads one at a time.
   virtual size_t ReadRun(const std::array<bool, 256>& stop, size_t max, std::string& out);
