@@ -135,7 +135,7 @@ class Verifier {
       }
     }
     return Header() && Positions() && Categories() && Selections() && Headings() && Anchors() &&
-           Lookup() && Texts() && Pictures() && SearchIndex();
+           Lookup() && Texts() && Pictures() && SearchIndex() && SlotTable();
   }
 
  private:
@@ -529,6 +529,34 @@ class Verifier {
         return Damage(what + ": key " + Num(k) + " is out of order");
       }
       last = key;
+    }
+    return true;
+  }
+
+  // The slot table that a later tool may add (after 'I', outside the seal):
+  // slot 0 holds the count of used slots, which must all lie in the file,
+  // and a bookmark (kind 1) names a subject of the book.
+  bool SlotTable() {
+    if (!layout_.bookmarks) return true;
+    constexpr uint64_t kSlot = 64;
+    const std::string what = "section D slot table";
+    const uint64_t table = layout_.bookmarks->slot_table;
+    const uint64_t size = layout_.stream_size;
+    uint8_t slot[kSlot];
+    if (table > size || size - table < kSlot || !file_.ReadAt(table, slot, kSlot)) {
+      return Damage(what + " is cut short");
+    }
+    const uint64_t used = format::LoadU32(slot);
+    const uint64_t room = (size - table) / kSlot - 1;
+    if (used > room) {
+      return Damage(what + " counts " + Num(used) + " slots, the file holds " + Num(room));
+    }
+    for (uint64_t k = 1; k <= used; ++k) {
+      if (!file_.ReadAt(table + k * kSlot, slot, kSlot)) return Damage(what + " is cut short");
+      const uint32_t subject = format::LoadU32(slot + 1);
+      if (slot[0] == 1 && subject >= subjects_) {
+        return Damage(what + ": bookmark slot " + Num(k) + " names subject " + Num(subject));
+      }
     }
     return true;
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "bookformat/coding.h"
 #include "bookformat/testing/sample_book.h"
 #include "compiler/backend/testing/compile_for_test.h"
 #include "platform/file.h"
@@ -46,6 +47,78 @@ TEST(BookVerifierTest, AnchorsSharedWithANamesakeVerify) {
     ASSERT_TRUE(book.ok) << source;
     BookCheck check;
     EXPECT_TRUE(VerifyBook(book.book_path, &check)) << check.problem << " for " << source;
+  }
+}
+
+// A tool may later append a 'D' section with a slot table and move the end
+// of book past it. The seal still covers exactly the integrity area to the
+// end of 'I': bytes after it may change freely, the last byte of 'I' may not.
+// The slot table itself is walked.
+TEST(BookVerifierTest, ASlotTableAddedLaterKeepsTheSealAndIsChecked) {
+  for (const char* meta : {"", "<meta> hugefile=yes </meta>\n"}) {
+    testing::CompiledBook book =
+        testing::CompileSource(meta + testing::GeneratedSource(10, 20, 3));
+    ASSERT_TRUE(book.ok);
+    BookCheck compiled;
+    ASSERT_TRUE(InspectBook(book.book_path, &compiled));
+    const format::BookLayout& layout = compiled.layout;
+    const format::OffsetWidth width = layout.width();
+    const uint64_t w = format::OffsetBytes(width);
+    const uint64_t sealed = layout.SealedEnd();
+    const std::string stream =
+        ReadFile(book.book_path).substr(layout.container.stream_start, sealed);
+
+    // 'D', next, table; slot 0 counts two slots: a bookmark and a free one.
+    auto with_slots = [&](uint32_t used, uint32_t bookmark_subject) {
+      const uint64_t table = sealed + 1 + 2 * w;
+      const uint64_t end = table + 3 * 64;
+      std::string bytes = stream;
+      format::PutU8(&bytes, 'D');
+      format::PutOff(&bytes, end, width);
+      format::PutOff(&bytes, table, width);
+      std::string slots(3 * 64, '\0');
+      std::string field;
+      format::PutU32(&field, used);
+      slots.replace(0, 4, field);
+      slots[64] = 1;
+      field.clear();
+      format::PutU32(&field, bookmark_subject);
+      format::PutU32(&field, 0);
+      slots.replace(65, 8, field + "mark");
+      bytes += slots;
+      std::string end_field;
+      format::PutOff(&end_field, end, width);
+      bytes.replace(layout.IntegrityAreaPosition() - 5 * 4 - w, w, end_field);
+      return bytes;
+    };
+    auto verify = [&](const std::string& bytes, BookCheck* check) {
+      const std::string path =
+          format::testing::WriteTemporaryFile(format::testing::ContainerFor(bytes), "slots");
+      const bool ok = VerifyBook(path, check);
+      std::remove(path.c_str());
+      return ok;
+    };
+
+    BookCheck check;
+    const std::string good = with_slots(2, 3);
+    ASSERT_TRUE(verify(good, &check)) << check.problem;
+    EXPECT_TRUE(check.digest_ok);
+    EXPECT_EQ(check.book_id, compiled.book_id);
+    ASSERT_TRUE(check.layout.bookmarks.has_value());
+
+    std::string outside = good;
+    outside[sealed + 1 + 2 * w + 2 * 64 + 9] = 'x';  // the free slot's payload
+    EXPECT_TRUE(verify(outside, &check)) << check.problem;
+    std::string inside = good;
+    inside[sealed - 1] = 'x';  // the information block's last byte
+    EXPECT_FALSE(verify(inside, &check));
+    EXPECT_NE(check.problem.find("digest"), std::string::npos) << check.problem;
+
+    EXPECT_FALSE(verify(with_slots(2, 10), &check));
+    EXPECT_NE(check.problem.find("bookmark slot 1 names subject 10"), std::string::npos)
+        << check.problem;
+    EXPECT_FALSE(verify(with_slots(5, 3), &check));
+    EXPECT_NE(check.problem.find("slot table counts 5 slots"), std::string::npos) << check.problem;
   }
 }
 
