@@ -36,6 +36,10 @@ int RunInfo(const std::vector<std::string>& args) {
   std::printf("book id       %s\n", check.book_id.c_str());
   std::printf("digest        %s\n", check.digest_ok ? "matches" : "DOES NOT MATCH");
   std::printf("version       %u (%s offsets)\n", h.version, h.version == 2 ? "8-byte" : "4-byte");
+  std::printf("blocks        table %u, content %u bytes; %s characters; %s heading offsets\n",
+              h.table_block_size, h.content_block_size,
+              h.character_width == 0 ? "one-byte" : "two-byte",
+              h.HeadingOffsetsWide() ? "8-byte" : "4-byte");
   std::printf("title         %s\n", book.info.title.c_str());
   std::printf("author        %s\n", book.info.author.c_str());
   if (!book.info.created_by.empty()) std::printf("created by    %s\n", book.info.created_by.c_str());
@@ -64,6 +68,10 @@ int RunInfo(const std::vector<std::string>& args) {
   std::printf("pictures      background tile %s, front cover %s, back cover %s\n",
               Index(h.background_tile_picture).c_str(), Index(h.front_cover_picture).c_str(),
               Index(h.back_cover_picture).c_str());
+  if (!h.front_cover_title.empty()) {
+    std::printf("front cover   %s\n", h.front_cover_title.c_str());
+  }
+  if (!h.back_cover_title.empty()) std::printf("back cover    %s\n", h.back_cover_title.c_str());
   if (!h.character_set.empty()) std::printf("charset       %s\n", h.character_set.c_str());
   std::printf("stream        %llu bytes at file offset %u, sealed up to %llu\n",
               static_cast<unsigned long long>(h.end_of_book), book.container.stream_start,

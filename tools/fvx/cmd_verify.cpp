@@ -20,11 +20,9 @@ int RunVerify(const std::vector<std::string>& args) {
     std::fprintf(stderr, "%s: damaged: %s\n", args[0].c_str(), check.problem.c_str());
     return kExitFailed;
   }
-  uint64_t blocks = 0;
-  for (const compiler::StoreSummary& store : check.stores) blocks += store.blocks;
   std::printf("%s: ok (book id %s, %zu stores, %llu blocks inflated, digest matches)\n",
               args[0].c_str(), check.book_id.c_str(), check.stores.size(),
-              static_cast<unsigned long long>(blocks));
+              static_cast<unsigned long long>(check.blocks_inflated));
   return kExitOk;
 }
 
