@@ -188,15 +188,21 @@ TEST(BookWriterTest, RoundTripThroughTheReaders) {
 }
 
 TEST(BookWriterTest, AnAlreadySortedSourceNeedsNoLookup) {
-  CompiledBook book = CompileSource("<new>apple\nA.\n<new>Banana\nB.\n<new>cherry\nC.\n");
-  ASSERT_TRUE(book.ok);
-  EXPECT_TRUE(book.Said("The file is already sorted."));
-  EXPECT_EQ(book.sort_questions, 0);
-  BookReaderForTest reader;
-  ASSERT_TRUE(reader.Open(book.book_path));
-  EXPECT_EQ(reader.layout().header.stored_sorted, 1);
-  EXPECT_FALSE(reader.layout().lookup.has_value());
-  ExpectVerifies(book);
+  // Whether or not sorting was asked for.
+  for (const char* meta : {"", "<meta> sortfile=yes </meta>\n", "<meta> sortfile=no </meta>\n"}) {
+    CompiledBook book =
+        CompileSource(std::string(meta) + "<new>apple\nA.\n<new>Banana\nB.\n<new>cherry\nC.\n");
+    ASSERT_TRUE(book.ok) << meta;
+    EXPECT_TRUE(book.Said("The file is already sorted.")) << meta;
+    EXPECT_TRUE(book.SaidStarting("Automatic sorting").empty()) << meta;
+    EXPECT_EQ(book.sort_questions, 0);
+    BookReaderForTest reader;
+    ASSERT_TRUE(reader.Open(book.book_path));
+    EXPECT_EQ(reader.layout().header.stored_sorted, 1) << meta;
+    EXPECT_FALSE(reader.layout().lookup.has_value()) << meta;
+    EXPECT_EQ(reader.Heading(1), "Banana") << meta;
+    ExpectVerifies(book);
+  }
 }
 
 TEST(BookWriterTest, HeadingsDifferingInCaseKeepSourceOrder) {
