@@ -7,6 +7,7 @@
 #include "bookformat/blockstore/block_cache.h"
 #include "bookformat/book_id.h"
 #include "bookformat/coding.h"
+#include "bookformat/search_keys.h"
 #include "platform/sha1.h"
 
 namespace fvx::compiler {
@@ -135,7 +136,7 @@ class Verifier {
       }
     }
     return Header() && Positions() && Categories() && Selections() && Headings() && Anchors() &&
-           Lookup() && Texts() && Pictures() && SearchIndex() && SlotTable();
+           Lookup() && HeadingOrder() && Texts() && Pictures() && SearchIndex() && SlotTable();
   }
 
  private:
@@ -411,6 +412,7 @@ class Verifier {
           (last && start != subjects_) || start > subjects_) {
         return Damage(what + ": group " + Num(g) + " starts at " + Num(start));
       }
+      if (!last) group_starts_.push_back(start);
       previous = start;
     }
     std::vector<bool> seen(subjects_, false);
@@ -421,9 +423,86 @@ class Verifier {
         return Damage(what + ": sort position " + Num(p) + " names subject " + Num(subject));
       }
       seen[subject] = true;
+      lookup_order_.push_back(subject);
     }
-    if (in.position() + q.group_count * q.prefix_length > in.DataSize()) {
+    group_prefixes_.resize(static_cast<size_t>(q.group_count * q.prefix_length));
+    if (in.position() + group_prefixes_.size() > in.DataSize() ||
+        !in.Read(group_prefixes_.data(), group_prefixes_.size())) {
       return Damage(what + ": the group prefixes are cut short");
+    }
+    return true;
+  }
+
+  // The reader finds headings by bisection: the headings must be in heading
+  // order (bytes compared with only A-Z folded, a prefix first), either as
+  // stored or through the lookup, whose groups of equal first characters
+  // and their prefixes must agree with the headings.
+  static uint8_t Folded(char c) { return format::FoldCase(static_cast<uint8_t>(c)); }
+  static int CompareHeadings(const std::string& a, const std::string& b) {
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+      if (Folded(a[i]) != Folded(b[i])) return Folded(a[i]) < Folded(b[i]) ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+  }
+  static bool SamePrefix(const std::string& a, const std::string& b, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+      const uint8_t x = i < a.size() ? Folded(a[i]) : 0, y = i < b.size() ? Folded(b[i]) : 0;
+      if (x != y) return false;
+    }
+    return true;
+  }
+
+  bool HeadingOrder() {
+    StoreStream bytes = Stream(layout_.headings.heading_table, TableBlock());
+    // Heading s as the reader decodes it: the last byte without its
+    // has-anchors bit, an appended marker byte dropped.
+    auto heading = [&](uint32_t s, std::string* out) {
+      out->assign(static_cast<size_t>(heading_ends_[s + 1] - heading_ends_[s]), '\0');
+      if (!bytes.Seek(heading_list_ + heading_ends_[s]) || !bytes.Read(out->data(), out->size())) {
+        return false;
+      }
+      if (!out->empty()) {
+        out->back() = static_cast<char>(static_cast<uint8_t>(out->back()) & 0x7F);
+        if (out->back() == '\0') out->pop_back();
+      }
+      return true;
+    };
+    std::string previous, current, group_first;
+    if (!layout_.lookup) {
+      for (uint32_t s = 0; s < subjects_; ++s) {
+        if (!heading(s, &current)) return Damage("section S heading table is cut short");
+        if (s > 0 && CompareHeadings(previous, current) > 0) {
+          return Damage("section S: subject " + Num(s) + " (\"" + current + "\") is stored after \"" +
+                        previous + "\" although the header says subjects are in heading order");
+        }
+        previous.swap(current);
+      }
+      return true;
+    }
+    const std::string what = "section Q lookup table";
+    const size_t length = layout_.lookup->prefix_length;
+    size_t group = 0;
+    for (uint32_t p = 0; p < subjects_; ++p) {
+      if (!heading(lookup_order_[p], &current)) return Damage("section S heading table is cut short");
+      if (p > 0 && CompareHeadings(previous, current) > 0) {
+        return Damage(what + ": sort position " + Num(p) + " (\"" + current + "\") sorts before \"" +
+                      previous + "\"");
+      }
+      const bool starts = group < group_starts_.size() && group_starts_[group] == p;
+      if (starts != (p == 0 || !SamePrefix(group_first, current, length))) {
+        return Damage(what + ": the groups of equal first characters are wrong at sort position " +
+                      Num(p));
+      }
+      if (starts) {
+        std::string prefix = current.substr(0, length);
+        prefix.resize(length, '\0');
+        if (group_prefixes_.compare(group * length, length, prefix) != 0) {
+          return Damage(what + ": the prefix of group " + Num(group) + " is wrong");
+        }
+        group_first = current;
+        ++group;
+      }
+      previous.swap(current);
     }
     return true;
   }
@@ -569,6 +648,9 @@ class Verifier {
   std::map<uint64_t, uint64_t> blocks_;  // block table position -> blocks
   std::vector<uint64_t> text_start_;     // per subject, and the total
   std::vector<bool> has_anchors_;
+  std::vector<uint32_t> group_starts_;   // lookup groups' first sort positions
+  std::vector<uint32_t> lookup_order_;   // stored index at each sort position
+  std::string group_prefixes_;           // K bytes per lookup group
   std::vector<uint64_t> heading_ends_;  // heading byte offsets, per subject and the total
   uint64_t heading_list_ = 0;           // where the heading bytes start in their store
   std::vector<std::string> stored_headings_;

@@ -6,6 +6,7 @@
 #include "bookformat/testing/sample_book.h"
 #include "compiler/backend/testing/compile_for_test.h"
 #include "platform/file.h"
+#include "reader/testing/test_book.h"
 
 namespace fvx::compiler {
 namespace {
@@ -120,6 +121,42 @@ TEST(BookVerifierTest, ASlotTableAddedLaterKeepsTheSealAndIsChecked) {
     EXPECT_FALSE(verify(with_slots(5, 3), &check));
     EXPECT_NE(check.problem.find("slot table counts 5 slots"), std::string::npos) << check.problem;
   }
+}
+
+// The reader finds headings by bisection, so a book whose headings are not
+// in heading order (as stored, or through its lookup) is misread.
+TEST(BookVerifierTest, HeadingsOutOfOrderAreFound) {
+  using reader::testing::TestBookSpec;
+  auto verify = [](const TestBookSpec& spec, BookCheck* check) {
+    const reader::testing::TemporaryBookFile file(reader::testing::BuildTestBook(spec));
+    return VerifyBook(file.path(), check);
+  };
+  // In heading order: only A-Z fold, a prefix first ("b\xE9" is stored with
+  // a marker byte that the order must not see).
+  const std::vector<std::string> in_order = {"Ab", "abc", "Abd", "b\xE9", "b\xE9z"};
+  TestBookSpec sorted;
+  for (const std::string& heading : in_order) sorted.subjects.push_back({heading, "text", false});
+  BookCheck check;
+  EXPECT_TRUE(verify(sorted, &check)) << check.problem;
+
+  TestBookSpec swapped = sorted;
+  std::swap(swapped.subjects[1], swapped.subjects[2]);
+  EXPECT_FALSE(verify(swapped, &check));
+  EXPECT_NE(check.problem.find("section S: subject 2 (\"abc\") is stored after \"Abd\""),
+            std::string::npos)
+      << check.problem;
+
+  // Source order with a lookup: right, then two positions exchanged.
+  TestBookSpec lookup;
+  for (int s : {3, 1, 4, 0, 2}) lookup.subjects.push_back({in_order[s], "text", false});
+  lookup.sort_order = {3, 1, 4, 0, 2};
+  EXPECT_TRUE(verify(lookup, &check)) << check.problem;
+  lookup.sort_order = {3, 4, 1, 0, 2};
+  EXPECT_FALSE(verify(lookup, &check));
+  EXPECT_NE(check.problem.find("section Q lookup table: sort position 2 (\"abc\") sorts before "
+                               "\"Abd\""),
+            std::string::npos)
+      << check.problem;
 }
 
 TEST(BookVerifierTest, DamageIsFoundAndNamed) {
