@@ -136,7 +136,8 @@ class Verifier {
       }
     }
     return Header() && Positions() && Categories() && Selections() && Headings() && Anchors() &&
-           Lookup() && HeadingOrder() && Texts() && Pictures() && SearchIndex() && SlotTable();
+           Lookup() && HeadingOrder() && Texts() && Pictures() && SearchIndex() &&
+           SearchIndexComplete() && SlotTable();
   }
 
  private:
@@ -608,6 +609,92 @@ class Verifier {
         return Damage(what + ": key " + Num(k) + " is out of order");
       }
       last = key;
+    }
+    return true;
+  }
+
+  // A search opens only the segments whose bit maps hold all of a word's
+  // keys, so every key of every subject's text (elements skipped, A-Z
+  // folded, runs shorter than 3 bytes one key of their own) must be listed
+  // and marked in the subject's segment. Skipped for indexes too large to
+  // hold (the bit maps alone) and for key lengths other than 3.
+  bool SearchIndexComplete() {
+    if (!layout_.search_index) return true;
+    const format::SearchIndexSection& f = *layout_.search_index;
+    const uint64_t segments = f.segment_count;
+    const uint64_t map_bytes = segments / 8;
+    if (f.key_length != 3 || segments == 0 || uint64_t{f.key_count} * map_bytes > (1u << 30)) {
+      return true;
+    }
+    const std::string what = "section F index";
+    StoreStream index = Stream(f.index_table, ContentBlock());
+    std::vector<uint32_t> starts(segments + 1);
+    for (uint32_t& start : starts) {
+      if (!index.U32(&start)) return Damage(what + " is cut short");
+    }
+    if (starts[segments] != subjects_) {
+      return Damage(what + ": its segments end at subject " + Num(starts[segments]) + " of " +
+                    Num(subjects_));
+    }
+    std::vector<uint32_t> keys(f.key_count);
+    for (uint32_t& key : keys) {
+      uint8_t bytes[3];
+      if (!index.Read(bytes, 3)) return Damage(what + " is cut short");
+      key = format::PackKey3(bytes);
+    }
+    std::vector<uint8_t> maps(static_cast<size_t>(keys.size() * map_bytes));
+    if (!index.Read(maps.data(), maps.size())) return Damage(what + " is cut short");
+
+    StoreStream in = Stream(layout_.texts.text_table, ContentBlock());
+    uint64_t segment = 0;
+    for (uint32_t s = 0; s < subjects_; ++s) {
+      while (segment + 1 < segments && starts[segment + 1] <= s) ++segment;
+      std::string missing;
+      auto check = [&](uint32_t key) {
+        const auto it = std::lower_bound(keys.begin(), keys.end(), key);
+        const bool listed = it != keys.end() && *it == key;
+        const uint8_t bits =
+            listed ? maps[static_cast<size_t>((it - keys.begin()) * map_bytes + segment / 8)] : 0;
+        if (listed && ((bits >> (segment % 8)) & 1)) return true;
+        for (int shift = 16; shift >= 0; shift -= 8) {
+          if (const char c = static_cast<char>(key >> shift)) missing.push_back(c);
+        }
+        return false;
+      };
+      const uint64_t length = text_start_[s + 1] - text_start_[s];
+      if (!in.Seek(text_start_[s])) return Damage("section U is cut short");
+      uint64_t run = 0;
+      uint32_t window = 0;  // the last three folded word bytes
+      auto end_word = [&] {
+        const bool ok = run == 0 || run >= 3 || check(window << (8 * (3 - run)));
+        run = 0;
+        window = 0;
+        return ok;
+      };
+      bool ok = true;
+      for (uint64_t at = 0; at < length && ok;) {
+        uint8_t byte = 0;
+        if (!in.U8(&byte)) return Damage("section U is cut short");
+        ++at;
+        if (byte == 0xFF) {  // framing checked by Texts(): skip the element whole
+          uint8_t header[5];
+          if (!in.Read(header, 5) || !in.Seek(in.position() + format::LoadU32(header))) {
+            return Damage("section U is cut short");
+          }
+          at += 5 + format::LoadU32(header);
+          ok = end_word();
+        } else if (format::IsSeparator(byte)) {
+          ok = end_word();
+        } else {
+          window = ((window << 8) | format::FoldCase(byte)) & 0xFFFFFF;
+          if (++run >= 3) ok = check(window);
+        }
+      }
+      if (ok) ok = end_word();
+      if (!ok) {
+        return Damage(what + ": subject " + Num(s) + " holds the key \"" + missing +
+                      "\", which segment " + Num(segment) + " does not list");
+      }
     }
     return true;
   }

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include "bookformat/blockstore/block_store.h"
 #include "bookformat/coding.h"
+#include "bookformat/sections.h"
+#include "bookformat/stream_writer.h"
 #include "bookformat/testing/sample_book.h"
 #include "compiler/backend/testing/compile_for_test.h"
 #include "platform/file.h"
+#include "platform/scratch_file.h"
+#include "platform/sha1.h"
 #include "reader/testing/test_book.h"
 
 namespace fvx::compiler {
@@ -157,6 +162,84 @@ TEST(BookVerifierTest, HeadingsOutOfOrderAreFound) {
                                "\"Abd\""),
             std::string::npos)
       << check.problem;
+}
+
+// A compiled book whose 'F' index is replaced by the bytes given, the 'I'
+// section copied after it and the book sealed again.
+std::string WithIndex(const format::BookLayout& layout, const std::string& stream,
+                      const std::string& index) {
+  platform::File file = platform::CreateScratchFile("fvxindex");
+  format::StreamWriter writer(&file);
+  writer.SetOffsetWidth(layout.width());
+  const format::SearchIndexSection& old = *layout.search_index;
+  EXPECT_TRUE(writer.WriteBytes(stream.data(), old.place.position));
+  format::SearchIndexSection section = old;
+  format::SectionPatches patches;
+  format::CBlockStore store(format::kContentBlockSize, &writer);
+  uint64_t table = 0;
+  EXPECT_TRUE(format::WriteSection(writer, section, &patches) &&
+              store.Append(index.data(), index.size()) && store.WriteBlockTable(&table) &&
+              writer.PatchOff(patches.table_at[format::SearchIndexSection::kIndexTable], table) &&
+              format::FinishSection(writer, patches));
+  const format::SectionPlace& info = layout.info.place;
+  EXPECT_TRUE(writer.WriteBytes(stream.data() + info.position, info.next - info.position));
+  EXPECT_TRUE(writer.Flush());
+  std::string bytes(static_cast<size_t>(writer.Position()), '\0');
+  EXPECT_TRUE(file.ReadAt(0, bytes.data(), bytes.size()));
+  std::string end;
+  format::PutOff(&end, bytes.size(), layout.width());
+  const uint64_t area = layout.IntegrityAreaPosition();
+  bytes.replace(area - 5 * 4 - end.size(), end.size(), end);
+  bytes.replace(area, 20, std::string(20, '\0'));
+  const platform::Sha1Digest digest = platform::ComputeSha1(std::string_view(bytes).substr(area));
+  bytes.replace(area, 20, std::string(digest.begin(), digest.end()));
+  return bytes;
+}
+
+// The reader opens only the segments an index marks: a key that a subject
+// holds but its segment does not list hides that subject from a search.
+TEST(BookVerifierTest, AnIndexThatMissesAKeyIsFound) {
+  testing::CompiledBook book = testing::CompileSource(
+      testing::GeneratedSource(40, 20, 4) + "<new>Short\nab <b>x</b> qz" + "\xFF" + "7\n");
+  ASSERT_TRUE(book.ok);
+  BookCheck check;
+  ASSERT_TRUE(InspectBook(book.book_path, &check));
+  const format::BookLayout layout = check.layout;
+  const format::SearchIndexSection& f = *layout.search_index;
+  const std::string stream =
+      ReadFile(book.book_path).substr(layout.container.stream_start, layout.SealedEnd());
+  testing::BookReaderForTest reader;
+  ASSERT_TRUE(reader.Open(book.book_path));
+  const size_t keys_at = (f.segment_count + 1) * 4;
+  const size_t maps_at = keys_at + size_t{f.key_count} * 3;
+  const std::string index =
+      reader.Store(f.index_table, layout.header.content_block_size)
+          .substr(0, maps_at + size_t{f.key_count} * (f.segment_count / 8) + 1);
+
+  auto verify = [&](const std::string& new_index) {
+    const std::string path = format::testing::WriteTemporaryFile(
+        format::testing::ContainerFor(WithIndex(layout, stream, new_index)), "index");
+    const bool ok = VerifyBook(path, &check);
+    std::remove(path.c_str());
+    return ok;
+  };
+  ASSERT_TRUE(verify(index)) << check.problem;  // the rebuilt book itself is sound
+
+  // The one-byte key "x" (in the last subject, inside <b>) unmarked.
+  const size_t x = index.substr(keys_at, maps_at - keys_at).find(std::string("x\0\0", 3));
+  ASSERT_NE(x, std::string::npos);
+  ASSERT_EQ(x % 3, 0u);
+  std::string unmarked = index;
+  const size_t map_bytes = f.segment_count / 8;
+  for (size_t i = 0; i < map_bytes; ++i) unmarked[maps_at + x / 3 * map_bytes + i] = 0;
+  EXPECT_FALSE(verify(unmarked));
+  EXPECT_NE(check.problem.find("subject 40 holds the key \"x\""), std::string::npos) << check.problem;
+
+  // Segments that stop short of the last subject.
+  std::string short_starts = index;
+  short_starts.replace(f.segment_count * 4, 4, std::string("\0\0\0\x05", 4));
+  EXPECT_FALSE(verify(short_starts));
+  EXPECT_FALSE(check.problem.empty());
 }
 
 TEST(BookVerifierTest, DamageIsFoundAndNamed) {
