@@ -4,8 +4,10 @@
 // tools append later are outside it), every block of every store inflated,
 // and every table's internal consistency (offsets rising and inside their
 // data, indexes below their counts, group and segment tables, element
-// framing of the texts and the references inside them), and the slot table
-// of a 'D' section when a later tool added one.
+// framing of the texts and the references inside them, headings in heading
+// order as stored or through the lookup, every key of every text marked in
+// its subject's index segment), and the slot table of a 'D' section when a
+// later tool added one.
 //
 // A book that passes can be read by the reader without misreading anything
 // the compiler wrote.
