@@ -224,21 +224,47 @@ class Verifier {
       const uint64_t values = category.value_count;
       {
         StoreStream in = Stream(category.value_table, TableBlock());
+        // Filters take ranges of value indexes ("less than", "at least"), so
+        // values must be in value order: numbers ascending, texts as
+        // headings compare.
+        auto out_of_order = [&](uint64_t v) {
+          return Damage(what + " value table: value " + Num(v) + " is out of value order");
+        };
         if (category.flags & format::CategorySection::kNumeric) {
           if (values * 8 > in.DataSize()) return Damage(what + " value table is cut short");
+          double previous = 0;
+          for (uint64_t v = 0; v < values; ++v) {
+            uint8_t bytes[8];
+            if (!in.Read(bytes, 8)) return Damage(what + " value table is cut short");
+            const double value = format::LoadDouble(bytes);
+            if (v > 0 && value < previous) return out_of_order(v);
+            previous = value;
+          }
         } else {
           const OffsetWidth offsets =
               layout_.ValueOffsetsWide(category) ? OffsetWidth::kWide : OffsetWidth::kNarrow;
+          std::vector<uint64_t> starts;
           uint64_t previous = 0;
           for (uint64_t v = 0; v <= values; ++v) {
             uint64_t start = 0;
             if (!in.Off(offsets, &start) || (v == 0 && start != 0) || start < previous) {
               return Damage(what + " value table: offset " + Num(v) + " is wrong");
             }
+            starts.push_back(start);
             previous = start;
           }
-          if (in.position() + previous > in.DataSize()) {
+          const uint64_t texts_at = in.position();
+          if (texts_at + previous > in.DataSize()) {
             return Damage(what + " value table: the value texts are cut short");
+          }
+          std::string last, text;
+          for (uint64_t v = 0; v < values; ++v) {
+            text.resize(static_cast<size_t>(starts[v + 1] - starts[v]));
+            if (!in.Seek(texts_at + starts[v]) || !in.Read(text.data(), text.size())) {
+              return Damage(what + " value table: the value texts are cut short");
+            }
+            if (v > 0 && CompareHeadings(last, text) > 0) return out_of_order(v);
+            last.swap(text);
           }
         }
       }

@@ -164,6 +164,42 @@ TEST(BookVerifierTest, HeadingsOutOfOrderAreFound) {
       << check.problem;
 }
 
+// Filters take ranges of value indexes, so values out of value order
+// (numbers ascending, texts as headings compare) make them pick wrong.
+TEST(BookVerifierTest, ValuesOutOfOrderAreFound) {
+  using reader::testing::TestBookSpec;
+  using reader::testing::TestCategory;
+  auto verify = [](const TestCategory& category, BookCheck* check) {
+    TestBookSpec spec;
+    spec.subjects = {{"one", "text", false}, {"two", "more", false}};
+    spec.categories = {category};
+    const reader::testing::TemporaryBookFile file(reader::testing::BuildTestBook(spec));
+    return VerifyBook(file.path(), check);
+  };
+  TestCategory text;
+  text.name = "Colour";
+  text.names = {"Blue", "blue", "green", "Red"};
+  text.values_of_subject = {{0}, {3}};
+  TestCategory number;
+  number.name = "Size";
+  number.flags = 0x1;
+  number.numbers = {-1.5, 0, 2, 10};
+  number.values_of_subject = {{1}, {}};
+  BookCheck check;
+  EXPECT_TRUE(verify(text, &check)) << check.problem;
+  EXPECT_TRUE(verify(number, &check)) << check.problem;
+  text.names = {"Blue", "green", "blue", "Red"};
+  EXPECT_FALSE(verify(text, &check));
+  EXPECT_NE(check.problem.find("(\"Colour\") value table: value 2 is out of value order"),
+            std::string::npos)
+      << check.problem;
+  number.numbers = {-1.5, 2, 0, 10};
+  EXPECT_FALSE(verify(number, &check));
+  EXPECT_NE(check.problem.find("(\"Size\") value table: value 2 is out of value order"),
+            std::string::npos)
+      << check.problem;
+}
+
 // A compiled book whose 'F' index is replaced by the bytes given, the 'I'
 // section copied after it and the book sealed again.
 std::string WithIndex(const format::BookLayout& layout, const std::string& stream,
