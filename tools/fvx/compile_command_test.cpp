@@ -348,3 +348,35 @@ TEST_F(CompileCommandTest, InterruptCancelsLikeTheStopButton) {
 }
 
 }  // namespace
+
+TEST_F(CompileCommandTest, VerifyAndInfoTellASoundBookFromADamagedOne) {
+  std::string source = Write("book.txt",
+                             "<new>Alpha\nThe first subject, long enough to fill a block.\n"
+                             "<new>Beta\nThe second subject links to <a href=\"Alpha\">Alpha</a>.\n");
+  std::string book = (dir_ / "book.fvx").string();
+  ASSERT_EQ(Run({"compile", "--no-log", source, "-o", book}).exit_code, 0);
+  Result sound = Run({"verify", book});
+  EXPECT_EQ(sound.exit_code, 0) << sound.out << sound.err;
+  Result info = Run({"info", book});
+  EXPECT_EQ(info.exit_code, 0) << info.err;
+  EXPECT_NE(info.out.find("book id"), std::string::npos) << info.out;
+
+  // One flipped byte in the middle of the book: the digest no longer matches.
+  std::fstream file(book, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekg(0, std::ios::end);
+  const std::streamoff middle = file.tellg() / 2;
+  file.seekg(middle);
+  char byte = 0;
+  file.read(&byte, 1);
+  byte = static_cast<char>(byte ^ 0x5A);
+  file.seekp(middle);
+  file.write(&byte, 1);
+  file.close();
+  Result damaged = Run({"verify", book});
+  EXPECT_EQ(damaged.exit_code, 1);
+  EXPECT_NE((damaged.out + damaged.err).find("damaged"), std::string::npos)
+      << damaged.out << damaged.err;
+
+  Result missing = Run({"verify", (dir_ / "absent.fvx").string()});
+  EXPECT_NE(missing.exit_code, 0);
+}
