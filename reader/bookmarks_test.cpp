@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <random>
 
@@ -9,6 +12,7 @@
 #include "bookformat/book_layout.h"
 #include "bookformat/coding.h"
 #include "bookformat/container.h"
+#include "platform/file.h"
 #include "reader/book_document.h"
 #include "reader/slot_table.h"
 #include "reader/testing/test_book.h"
@@ -45,6 +49,13 @@ std::unique_ptr<BookDocument> OpenFile(const std::string& path) {
   OpenCode code;
   EXPECT_TRUE(document->Open(path, &code)) << document->OpenFailure();
   return document;
+}
+
+std::string FileBytes(const std::string& path) {
+  platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
+  std::string bytes(file.IsOpen() ? file.Size().value_or(0) : 0, '\0');
+  if (!bytes.empty() && !file.ReadAt(0, bytes.data(), bytes.size())) bytes.clear();
+  return bytes;
 }
 
 std::string SlotBytes(const std::string& file, uint32_t slot) {
@@ -151,22 +162,58 @@ TEST(Bookmarks, SavedFiltersAreARowOfTheCategoryList) {
   EXPECT_EQ(document->Results(), (std::vector<uint32_t>{0, 2}));
 }
 
+// Everything the test can check about a book it may not write; true when
+// the bookmarks stayed readable and every edit failed, leaving the file as
+// it was.
+bool ReadOnlyBookBehaves(const std::string& path, const std::string& before) {
+  BookDocument document;
+  OpenCode code;
+  if (!document.Open(path, &code)) return false;
+  uint32_t subject = 0, position = 0;
+  const bool readable = document.BookmarkCount() == 1 && document.BookmarkName(0) == "Kept" &&
+                        document.Bookmark(0, &subject, &position) && subject == 2 && position == 5;
+  const bool refused = !document.AddBookmark(0, 0, "new").has_value() &&
+                       !document.RenameBookmark(0, "other") && !document.DeleteBookmark(0);
+  const bool unchanged = document.BookmarkCount() == 1 && document.BookmarkName(0) == "Kept" &&
+                         FileBytes(path) == before;
+  return readable && refused && unchanged;
+}
+
 TEST(Bookmarks, AReadOnlyBookKeepsItsBookmarksReadable) {
   TestBookSpec spec = BookWithSlots();
   TestSlot bookmark;
   bookmark.kind = 1;
   bookmark.payload = EncodeBookmark({2, 5, "Kept"});
   spec.slots.push_back(bookmark);
-  TemporaryBookFile file(BuildTestBook(spec));
-  ASSERT_EQ(::chmod(file.path().c_str(), 0444), 0);
-  if (::access(file.path().c_str(), W_OK) == 0) GTEST_SKIP() << "running with write access to everything";
-  auto document = OpenFile(file.path());
-  ASSERT_EQ(document->BookmarkCount(), 1u);
-  EXPECT_EQ(document->BookmarkName(0), "Kept");
-  EXPECT_FALSE(document->AddBookmark(0, 0, "new").has_value());
-  EXPECT_FALSE(document->RenameBookmark(0, "other"));
-  EXPECT_FALSE(document->DeleteBookmark(0));
-  EXPECT_EQ(document->BookmarkName(0), "Kept");
+  // A folder everyone may enter, so that a user without rights can read it.
+  std::string folder = "/tmp/fvx_read_only_XXXXXX";
+  ASSERT_NE(::mkdtemp(folder.data()), nullptr);
+  ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+  const std::string path = folder + "/book.fvx";
+  const std::string bytes = BuildTestBook(spec);
+  {
+    platform::File file = platform::File::Open(path, platform::File::Mode::kCreateTruncate);
+    ASSERT_TRUE(file.IsOpen());
+    ASSERT_TRUE(file.WriteAt(0, bytes.data(), bytes.size()));
+  }
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  if (::access(path.c_str(), W_OK) != 0) {
+    EXPECT_TRUE(ReadOnlyBookBehaves(path, bytes));
+  } else {
+    // Permissions do not stop this user (root): check in a child process
+    // that has given up its rights, as an ordinary user would open the book.
+    EXPECT_EXIT(
+        {
+          if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0 ||
+              ::access(path.c_str(), W_OK) == 0) {
+            std::_Exit(2);
+          }
+          std::_Exit(ReadOnlyBookBehaves(path, bytes) ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+  }
+  ::unlink(path.c_str());
+  ::rmdir(folder.c_str());
 }
 
 // A book gains a 'D' section and a slot table after everything it holds.
