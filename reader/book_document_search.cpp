@@ -42,7 +42,14 @@ bool BookDocument::ApplyFilter(uint32_t category, uint32_t value, FilterOperator
                                FilterMode mode) {
   if (!open_ || category >= layout_.categories.size()) return false;
   const Condition condition{category, value, op, mode};
-  if (std::find(filter_.begin(), filter_.end(), condition) != filter_.end()) return true;
+  // A condition already applied changes nothing and is ignored; but one in
+  // replace mode asks for itself alone, so it is ignored only when it is
+  // already the whole filter.
+  if (mode == FilterMode::kReplace ? filter_.size() == 1 && filter_.front() == condition
+                                   : std::find(filter_.begin(), filter_.end(), condition) !=
+                                         filter_.end()) {
+    return true;
+  }
   std::vector<uint32_t> subjects;
   if (!SubjectsSatisfying(condition, &subjects)) return false;
   if (mode == FilterMode::kReplace) filter_.clear();

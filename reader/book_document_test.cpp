@@ -474,6 +474,12 @@ TEST(BookDocumentFilters, ModesAccumulate) {
   EXPECT_EQ(document->Results(), (V{0}));
   ASSERT_TRUE(document->ApplyFilter(1, 0, FilterOperator::kEqual, FilterMode::kReplace));
   EXPECT_EQ(document->Results(), (V{1, 4}));
+  // Choosing the first condition again in replace mode leaves it alone.
+  ASSERT_TRUE(document->ApplyFilter(1, 1, FilterOperator::kEqual, FilterMode::kReplace));
+  ASSERT_TRUE(document->ApplyFilter(1, 2, FilterOperator::kEqual, FilterMode::kOr));
+  EXPECT_EQ(document->Results(), (V{0, 2}));
+  ASSERT_TRUE(document->ApplyFilter(1, 1, FilterOperator::kEqual, FilterMode::kReplace));
+  EXPECT_EQ(document->Results(), (V{0}));
 }
 
 TEST(BookDocumentFilters, Expressions) {
