@@ -48,7 +48,7 @@ bool BookDocument::Open(const std::string& path, OpenCode* code) {
     return FailOpen(code, static_cast<OpenCode>(error.status), error.reason);
   }
   path_ = path;
-  return Finish(code);
+  return Finish(code, path);
 }
 
 bool BookDocument::OpenBytes(std::string bytes, const std::string& path, OpenCode* code) {
@@ -63,10 +63,11 @@ bool BookDocument::OpenSource(std::unique_ptr<format::ByteSource> source, const 
     return FailOpen(code, static_cast<OpenCode>(error.status), error.reason);
   }
   path_ = path;
-  return Finish(code);
+  // The bytes need not be that file's: bookmark edits must not go there.
+  return Finish(code, std::string());
 }
 
-bool BookDocument::Finish(OpenCode* code) {
+bool BookDocument::Finish(OpenCode* code, const std::string& writable_path) {
   format::FormatError error;
   if (!format::ParseBookLayout(file_, &layout_, &error)) {
     return FailOpen(code, static_cast<OpenCode>(error.status), error.reason);
@@ -108,7 +109,7 @@ bool BookDocument::Finish(OpenCode* code) {
 
   // A slot table that cannot be read leaves the book without bookmarks,
   // not unreadable.
-  if (!slots_.Load(file_, layout_, path_)) slots_.Clear();
+  if (!slots_.Load(file_, layout_, writable_path)) slots_.Clear();
   RebuildBookmarks();
   open_ = true;
   open_failure_.clear();

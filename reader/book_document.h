@@ -46,6 +46,7 @@ class BookDocument final : public Document {
   BookDocument& operator=(const BookDocument&) = delete;
 
   // Opens a book held in memory (tests, the fuzzer); path is only its name.
+  // Such a book's slot table is read-only: edits fail.
   [[nodiscard]] bool OpenBytes(std::string bytes, const std::string& path, OpenCode* code);
   // Opens a book read through any byte source (benchmarks count its reads).
   [[nodiscard]] bool OpenSource(std::unique_ptr<format::ByteSource> source,
@@ -201,7 +202,8 @@ class BookDocument final : public Document {
     uint64_t end = 0;     // the next subject's start, for the progress
   };
 
-  bool Finish(OpenCode* code);
+  // writable_path: the file bookmark edits are written to (empty: none).
+  bool Finish(OpenCode* code, const std::string& writable_path);
   bool FailOpen(OpenCode* code, OpenCode value, std::string reason);
   void ResetState();
   std::string_view Result(std::string text);

@@ -139,6 +139,18 @@ TEST(Bookmarks, DeletingTheOnlyBookmarkLeavesNAndAFreeSlot) {
   EXPECT_EQ(document->AddBookmark(0, 0, "Next"), 1u);
 }
 
+TEST(Bookmarks, ABookOpenedFromMemoryNeverWritesTheFileOfItsName) {
+  const std::string bytes = BuildTestBook(BookWithSlots());
+  TemporaryBookFile file(bytes);
+  BookDocument document;
+  OpenCode code;
+  ASSERT_TRUE(document.OpenBytes(bytes, file.path(), &code));
+  ASSERT_TRUE(document.HasSlotTable());
+  EXPECT_FALSE(document.AddBookmark(0, 0, "x").has_value());
+  EXPECT_EQ(document.BookmarkCount(), 0u);
+  EXPECT_EQ(file.Read(), bytes);
+}
+
 TEST(Bookmarks, TheTableNeverGrowsPastItsRoom) {
   TestBookSpec spec = BookWithSlots();
   spec.slot_table_slots = 4;  // slot 0 and three slots, two of them used

@@ -98,6 +98,7 @@ const Slot* SlotTable::Find(uint32_t number) const {
 }
 
 bool SlotTable::WriteAt(uint64_t stream_position, const void* data, size_t size) {
+  if (path_.empty()) return false;
   platform::File file = platform::File::Open(path_, platform::File::Mode::kReadWrite);
   if (!file.IsOpen()) return false;
   return file.WriteAt(stream_start_ + stream_position, data, size);

@@ -57,7 +57,8 @@ std::string DecodeSavedFilter(const std::array<uint8_t, kSlotPayloadSize>& paylo
 class SlotTable {
  public:
   // Reads the table of an open book (nothing when it has no 'D' section).
-  // path is where writes go; they need the file to be writable.
+  // path is where writes go; they need the file to be writable (empty: the
+  // table is read-only).
   [[nodiscard]] bool Load(const format::BookFile& file, const format::BookLayout& layout,
                           const std::string& path);
   void Clear();
