@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 
 #include <random>
 
@@ -191,41 +192,73 @@ bool ReadOnlyBookBehaves(const std::string& path, const std::string& before) {
   return readable && refused && unchanged;
 }
 
+// A book file that its user may read but not write, in a folder anyone may
+// write (so only the book's own permission stops a writer); removed with
+// the folder at the end.
+class ReadOnlyBook {
+ public:
+  explicit ReadOnlyBook(const std::string& bytes) : bytes_(bytes) {
+    folder_ = "/tmp/fvx_read_only_XXXXXX";
+    if (::mkdtemp(folder_.data()) == nullptr) {
+      folder_.clear();
+      return;
+    }
+    ::chmod(folder_.c_str(), 0777);
+    path_ = folder_ + "/book.fvx";
+    platform::File file = platform::File::Open(path_, platform::File::Mode::kCreateTruncate);
+    ok_ = file.IsOpen() && file.WriteAt(0, bytes.data(), bytes.size()) &&
+          ::chmod(path_.c_str(), 0444) == 0;
+  }
+  ~ReadOnlyBook() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+    if (!folder_.empty()) ::rmdir(folder_.c_str());
+  }
+  bool ok() const { return ok_; }
+  const std::string& path() const { return path_; }
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+  std::string folder_;
+  std::string path_;
+  bool ok_ = false;
+};
+
+// Runs check as a user whom permissions stop. Permissions do not stop root,
+// so root runs it in a child process that has given up its rights.
+void ExpectAsOrdinaryUser(const std::string& path, const std::function<bool()>& check) {
+  if (::access(path.c_str(), W_OK) != 0) {
+    EXPECT_TRUE(check());
+    return;
+  }
+  EXPECT_EXIT(
+      {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0 ||
+            ::access(path.c_str(), W_OK) == 0) {
+          std::_Exit(2);
+        }
+        std::_Exit(check() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST(Bookmarks, AReadOnlyBookKeepsItsBookmarksReadable) {
   TestBookSpec spec = BookWithSlots();
   TestSlot bookmark;
   bookmark.kind = 1;
   bookmark.payload = EncodeBookmark({2, 5, "Kept"});
   spec.slots.push_back(bookmark);
-  // A folder everyone may enter, so that a user without rights can read it.
-  std::string folder = "/tmp/fvx_read_only_XXXXXX";
-  ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-  ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
-  const std::string path = folder + "/book.fvx";
-  const std::string bytes = BuildTestBook(spec);
-  {
-    platform::File file = platform::File::Open(path, platform::File::Mode::kCreateTruncate);
-    ASSERT_TRUE(file.IsOpen());
-    ASSERT_TRUE(file.WriteAt(0, bytes.data(), bytes.size()));
-  }
-  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
-  if (::access(path.c_str(), W_OK) != 0) {
-    EXPECT_TRUE(ReadOnlyBookBehaves(path, bytes));
-  } else {
-    // Permissions do not stop this user (root): check in a child process
-    // that has given up its rights, as an ordinary user would open the book.
-    EXPECT_EXIT(
-        {
-          if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0 ||
-              ::access(path.c_str(), W_OK) == 0) {
-            std::_Exit(2);
-          }
-          std::_Exit(ReadOnlyBookBehaves(path, bytes) ? 0 : 1);
-        },
-        ::testing::ExitedWithCode(0), "");
-  }
-  ::unlink(path.c_str());
-  ::rmdir(folder.c_str());
+  ReadOnlyBook book(BuildTestBook(spec));
+  ASSERT_TRUE(book.ok());
+  ExpectAsOrdinaryUser(book.path(), [&] { return ReadOnlyBookBehaves(book.path(), book.bytes()); });
+}
+
+TEST(AddingASlotTable, LeavesAReadOnlyBookAlone) {
+  ReadOnlyBook book(BuildTestBook(testing::SimpleBook({"one"})));
+  ASSERT_TRUE(book.ok());
+  ExpectAsOrdinaryUser(book.path(), [&] {
+    return !AddSlotTable(book.path()).ok && FileBytes(book.path()) == book.bytes();
+  });
 }
 
 // A book gains a 'D' section and a slot table after everything it holds.

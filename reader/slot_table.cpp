@@ -195,6 +195,11 @@ AddSlotTableResult AddSlotTable(const std::string& path, uint32_t slot_count) {
     return Failed("cannot open the book: " + error.reason);
   }
   if (layout.bookmarks) return {true, true, "the book already has a slot table"};
+  // The book is replaced by a new file, which its folder would allow even
+  // when the book itself may not be written: a read-only book stays as it is.
+  if (!platform::File::Open(path, platform::File::Mode::kReadWrite).IsOpen()) {
+    return Failed("the book cannot be written");
+  }
 
   const format::ByteSource& source = book.source();
   const uint64_t start = book.container().stream_start;

@@ -94,7 +94,8 @@ class SlotTable {
 // slot_count slots inside it, after everything the book holds: the container
 // record list and the header's end of book are updated to cover it, and the
 // file is replaced through a temporary file in its folder. The integrity
-// digest, and so the book id, do not change.
+// digest, and so the book id, do not change. A book that may not be written
+// is left alone.
 struct AddSlotTableResult {
   bool ok = false;
   bool already_present = false;
