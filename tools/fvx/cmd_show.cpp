@@ -58,11 +58,17 @@ std::string PlainText(std::string_view text) {
           if (code < 256) {
             out.push_back(static_cast<char>(code));
           } else {
-            out += "&#" + std::to_string(code) + ";";
+            out += "&#";
+            out += std::to_string(code);
+            out += ';';
           }
         }
         break;
-      case 32: out += "&" + name(0) + ";"; break;
+      case 32:
+        out += '&';
+        out += name(0);
+        out += ';';
+        break;
       case 255: out.push_back('\xFF'); break;
       default: break;
     }
