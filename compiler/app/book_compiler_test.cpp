@@ -182,7 +182,18 @@ TEST(BookCompilerTest, FailuresEndWithTheErrorsMessage) {
 }
 
 TEST(BookCompilerTest, NoScratchFileIsAFailureNotACancel) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizers' type checks open a pipe of their own for each new
+  // dynamic type, so with no descriptor left they report the check itself.
+  GTEST_SKIP() << "needs a process without sanitizers";
+#endif
   std::string path = WriteSource(kSource);
+  Compiled c;
+  FixedOptions options;
+  CBookCompiler compiler(&c.messages, nullptr, &options);
+  FakeBackEnd back_end;
+  compiler.SetBackEnd(&back_end);
+  CTextSourceReader reader;
   // Leave the process no file descriptor to give the text spill file.
   int lowest_free = ::open("/dev/null", O_RDONLY);
   ASSERT_GE(lowest_free, 0);
@@ -192,12 +203,6 @@ TEST(BookCompilerTest, NoScratchFileIsAFailureNotACancel) {
   struct rlimit tight = saved;
   tight.rlim_cur = static_cast<rlim_t>(lowest_free);
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
-  Compiled c;
-  FixedOptions options;
-  CBookCompiler compiler(&c.messages, nullptr, &options);
-  FakeBackEnd back_end;
-  compiler.SetBackEnd(&back_end);
-  CTextSourceReader reader;
   c.ok = compiler.Compile(reader, path, OutputPathFor(path), false);
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
   std::remove(path.c_str());
