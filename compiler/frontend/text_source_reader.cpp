@@ -74,8 +74,7 @@ bool CTextSourceReader::Read(unsigned char& c, bool& pushed_back) {
 size_t CTextSourceReader::ReadRun(const std::array<bool, 256>& stop, size_t max,
                                   std::string& out) {
   if (have_pushed_) return 0;
-  // The position is kept in locals while a run is scanned; only line
-  // breaks and tabs need more than a column step.
+  // The position is kept in locals while a run is scanned.
   uint32_t line = line_;
   uint32_t column = column_;
   bool after_cr = last_was_cr_;
@@ -89,20 +88,7 @@ size_t CTextSourceReader::ReadRun(const std::array<bool, 256>& stop, size_t max,
     for (; i < end; ++i) {
       const unsigned char c = data[i];
       if (stop[c]) break;
-      if (c > '\r') {
-        ++column;
-      } else if (c == '\n') {
-        if (!after_cr) ++line;
-        column = 1;
-      } else if (c == '\r') {
-        ++line;
-        column = 1;
-      } else if (c == '\t') {
-        column += 4;
-      } else {
-        ++column;
-      }
-      after_cr = c == '\r';
+      StepPosition(c, line, column, after_cr);
     }
     out.append(reinterpret_cast<const char*>(data + start), i - start);
     total += i - start;

@@ -31,24 +31,31 @@ class CTextSourceReader final : public CSourceReader {
 
  private:
   bool Fill();
+  // One step of the position over c: CR and LF each end a line, a CR LF
+  // pair once; a tab is four columns.
+  static void StepPosition(unsigned char c, uint32_t& line, uint32_t& column, bool& after_cr) {
+    if (c > '\r') {
+      ++column;
+    } else if (c == '\n') {
+      if (!after_cr) ++line;
+      column = 1;
+    } else if (c == '\r') {
+      ++line;
+      column = 1;
+    } else if (c == '\t') {
+      column += 4;
+    } else {
+      ++column;
+    }
+    after_cr = c == '\r';
+  }
   // Moves the position over c and remembers what PushBack restores.
   void Advance(unsigned char c) {
     last_ = c;
     last_line_ = line_;
     last_column_ = column_;
     last_cr_before_ = last_was_cr_;
-    if (c == '\r') {
-      ++line_;
-      column_ = 1;
-    } else if (c == '\n') {
-      if (!last_was_cr_) ++line_;
-      column_ = 1;
-    } else if (c == '\t') {
-      column_ += 4;
-    } else {
-      ++column_;
-    }
-    last_was_cr_ = c == '\r';
+    StepPosition(c, line_, column_, last_was_cr_);
   }
 
   platform::File file_;
