@@ -66,7 +66,7 @@ std::string ConvertArgument(std::string_view conversion, const MessageArg& arg) 
   // argument's real type. Later conversions are printed literally, since
   // they have no argument.
   std::string prefix;  // literal text before the conversion, printf-escaped
-  std::string spec;    // "%" flags width precision, without length modifiers
+  std::string directive;    // "%" flags width precision, without length modifiers
   char kind = 0;
   size_t i = 0;
   while (i < conversion.size() && kind == 0) {
@@ -82,13 +82,13 @@ std::string ConvertArgument(std::string_view conversion, const MessageArg& arg) 
       continue;
     }
     size_t j = i + 1;
-    spec.clear();
-    spec.push_back('%');
-    while (j < conversion.size() && IsIn(conversion[j], "-+ #0")) spec += conversion[j++];
-    while (j < conversion.size() && conversion[j] >= '0' && conversion[j] <= '9') spec += conversion[j++];
+    directive.clear();
+    directive.push_back('%');
+    while (j < conversion.size() && IsIn(conversion[j], "-+ #0")) directive += conversion[j++];
+    while (j < conversion.size() && conversion[j] >= '0' && conversion[j] <= '9') directive += conversion[j++];
     if (j < conversion.size() && conversion[j] == '.') {
-      spec += conversion[j++];
-      while (j < conversion.size() && conversion[j] >= '0' && conversion[j] <= '9') spec += conversion[j++];
+      directive += conversion[j++];
+      while (j < conversion.size() && conversion[j] >= '0' && conversion[j] <= '9') directive += conversion[j++];
     }
     while (j < conversion.size() && IsIn(conversion[j], "hlLqjzt")) ++j;
     if (j < conversion.size() && IsIn(conversion[j], "diuoxXfFeEgGaAsc")) {
@@ -114,12 +114,12 @@ std::string ConvertArgument(std::string_view conversion, const MessageArg& arg) 
   switch (kind) {
     case 'd':
     case 'i':
-      return Printf(prefix + spec + "lld" + suffix, static_cast<long long>(AsSigned(v)));
+      return Printf(prefix + directive + "lld" + suffix, static_cast<long long>(AsSigned(v)));
     case 'u':
     case 'o':
     case 'x':
     case 'X':
-      return Printf(prefix + spec + "ll" + kind + suffix,
+      return Printf(prefix + directive + "ll" + kind + suffix,
                     static_cast<unsigned long long>(AsUnsigned(v)));
     case 'f':
     case 'F':
@@ -129,12 +129,12 @@ std::string ConvertArgument(std::string_view conversion, const MessageArg& arg) 
     case 'G':
     case 'a':
     case 'A':
-      return Printf(prefix + spec + kind + suffix, AsDouble(v));
+      return Printf(prefix + directive + kind + suffix, AsDouble(v));
     case 'c':
-      return Printf(prefix + spec + "c" + suffix, static_cast<int>(AsSigned(v) & 0xFF));
+      return Printf(prefix + directive + "c" + suffix, static_cast<int>(AsSigned(v) & 0xFF));
     case 's': {
       std::string text = AsText(v);
-      return Printf(prefix + spec + "s" + suffix, text.c_str());
+      return Printf(prefix + directive + "s" + suffix, text.c_str());
     }
     default:
       // No conversion at all: the piece is literal text.
