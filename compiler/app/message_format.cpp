@@ -66,7 +66,7 @@ std::string ConvertArgument(std::string_view conversion, const MessageArg& arg) 
   // argument's real type. Later conversions are printed literally, since
   // they have no argument.
   std::string prefix;  // literal text before the conversion, printf-escaped
-  std::string directive;    // "%" flags width precision, without length modifiers
+  std::string directive;  // "%" flags width precision, without length modifiers
   char kind = 0;
   size_t i = 0;
   while (i < conversion.size() && kind == 0) {
