@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace fvx::platform {
@@ -172,6 +174,24 @@ void File::Close() {
     ::close(fd_);
     fd_ = -1;
   }
+}
+
+unsigned FileCreationMask() {
+  // Linux reports it in the process status; only a kernel without that line
+  // makes us fall back to setting and restoring it.
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status)) {
+      found = std::strncmp(line, "Umask:", 6) == 0 && std::sscanf(line + 6, "%o", &mask) == 1;
+    }
+    std::fclose(status);
+    if (found) return mask & 0777;
+  }
+  const mode_t mask = umask(0);
+  umask(mask);
+  return mask & 0777;
 }
 
 }  // namespace fvx::platform

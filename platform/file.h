@@ -61,4 +61,8 @@ class File {
   mutable int last_error_ = 0;
 };
 
+// The process's file-creation mask, read without changing it (umask() can
+// only be read by setting it, which races with threads creating files).
+unsigned FileCreationMask();
+
 }  // namespace fvx::platform

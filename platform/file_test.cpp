@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -52,6 +53,14 @@ TEST(FileTest, OpeningAMissingFileFailsWithItsError) {
   File file = File::Open("/nonexistent/folder/file", File::Mode::kRead);
   EXPECT_FALSE(file.IsOpen());
   EXPECT_NE(file.LastError(), 0);
+}
+
+TEST(FileTest, CreationMaskIsReadWithoutBeingChanged) {
+  const mode_t saved = umask(027);
+  EXPECT_EQ(FileCreationMask(), 027u);
+  EXPECT_EQ(umask(022), 027u);  // still what the test set
+  EXPECT_EQ(FileCreationMask(), 022u);
+  umask(saved);
 }
 
 TEST(FileTest, MovingTransfersOwnership) {

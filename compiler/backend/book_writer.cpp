@@ -700,9 +700,7 @@ bool CBookWriter::WrapContainer(BookWriteJob& job, const std::string& output_pat
   const std::string temporary(name.data());
   platform::File file(fd);
   // mkstemp makes the file private; a book is as readable as any new file.
-  const mode_t mask = umask(0);
-  umask(mask);
-  (void)fchmod(fd, 0666 & ~mask);
+  (void)fchmod(fd, 0666 & ~platform::FileCreationMask());
 
   format::WrapOptions wrap;
   wrap.output_path = output_path;
