@@ -9,34 +9,30 @@ bool CTextSourceReader::Open(const std::string& path) {
   file_ = platform::File::Open(path, platform::File::Mode::kRead);
   if (!file_.IsOpen()) return false;
   size_ = file_.Size().value_or(0);
-  // A file just opened stands at its start; not seeking lets a pipe be a
-  // source too (its size is then unknown, 0, and only progress suffers).
-  block_offset_ = 0;
-  index_ = length_ = 0;
-  have_pushed_ = can_push_ = false;
-  line_ = column_ = 1;
-  last_was_cr_ = false;
+  // A file just opened stands at its start (Close reset the position); not
+  // seeking lets a pipe be a source too (its size is then unknown, 0, and
+  // only progress suffers).
   return true;
 }
 
 void CTextSourceReader::Close() {
   file_.Close();
   size_ = 0;
-  block_offset_ = 0;
-  index_ = length_ = 0;
-  have_pushed_ = can_push_ = false;
-  line_ = column_ = 1;
-  last_was_cr_ = false;
+  ResetPosition();
 }
 
 bool CTextSourceReader::Rewind() {
   if (!file_.IsOpen() || !file_.Seek(0)) return false;
+  ResetPosition();
+  return true;
+}
+
+void CTextSourceReader::ResetPosition() {
   block_offset_ = 0;
   index_ = length_ = 0;
   have_pushed_ = can_push_ = false;
   line_ = column_ = 1;
   last_was_cr_ = false;
-  return true;
 }
 
 bool CTextSourceReader::Fill() {

@@ -31,6 +31,8 @@ class CTextSourceReader final : public CSourceReader {
 
  private:
   bool Fill();
+  // Back to the first character: nothing buffered, nothing pushed back.
+  void ResetPosition();
   // One step of the position over c: CR and LF each end a line, a CR LF
   // pair once; a tab is four columns.
   static void StepPosition(unsigned char c, uint32_t& line, uint32_t& column, bool& after_cr) {
