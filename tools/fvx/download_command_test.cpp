@@ -125,3 +125,88 @@ TEST_F(DownloadCommandTest, BrokenRunIsResumedAndFailuresSetTheExitCode) {
 }
 
 }  // namespace
+
+// The whole road of a book: `fvx catalogue` builds the catalogue, nginx
+// serves it, the reader's start-up fetches it, a click on a book link queues
+// the book, the downloader fetches it into "Library", the library lists it,
+// and a second click opens it without a download.
+#include "bookformat/book_id.h"
+#include "bookformat/testing/sample_book.h"
+#include "library/catalogue.h"
+#include "library/downloader_queue.h"
+#include "library/library_list.h"
+#include "library/library_settings.h"
+#include "reader/book_document.h"
+#include "reader/picture_files.h"
+
+namespace {
+
+TEST_F(DownloadCommandTest, CatalogueToLibraryEndToEnd) {
+  using namespace fvx::library;
+  fs::path books = fs::path(nginx_.root()) / "books";
+  fs::create_directories(books);
+  fvx::format::testing::SampleBookOptions options;
+  options.subject_count = 9;
+  std::string book_bytes = fvx::format::testing::BuildSampleBook(options).container;
+  std::ofstream(books / "Deep_Sea.fvx", std::ios::binary) << book_bytes;
+  std::string base = "http://127.0.0.1:" + std::to_string(nginx_.port()) + "/books/";
+  Result built = Fvx({"catalogue", books.string(), base, "-o",
+                      (fs::path(nginx_.root()) / "Fvx_Lib.fvx").string()});
+  ASSERT_EQ(built.exit_code, 0) << built.out;
+
+  fs::path home = fs::path(nginx_.root()).parent_path() / "home";
+  fs::create_directories(home);
+  fvx::platform::Registry registry((home / "registry.db").string());
+  {
+    CatalogueUpdater updater(registry, home.string(), nginx_.Url("Fvx_Lib.fvx"), nullptr);
+    updater.Start(false);
+    for (int i = 0; i < 1000 && updater.manager().IsRunning(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  fvx::reader::BookDocument catalogue;
+  fvx::reader::OpenCode code{};
+  ASSERT_TRUE(catalogue.Open((home / "Fvx_Lib.fvx").string(), &code));
+  ASSERT_EQ(catalogue.SubjectCount(), 2u);
+  std::string page;
+  fvx::reader::PictureMap pictures(nullptr);
+  uint32_t limit = 0;
+  ASSERT_TRUE(catalogue.RenderBody(1, 0, false, std::nullopt, &pictures, &page, &limit));
+  size_t href = page.find("fvxapp://");
+  ASSERT_NE(href, std::string::npos) << page;
+  std::string address = page.substr(href, page.find('"', href) - href);
+  std::optional<fvx::reader::AppLink> link = fvx::reader::ParseAppLink(address);
+  ASSERT_TRUE(link);
+  EXPECT_EQ(link->text, base + "Deep_Sea.fvx");
+
+  fs::path library = home / "Library";
+  std::string title(catalogue.RowTitle(1));
+  LinkAction click = HandleCatalogueLink(registry, *link, true, title, base, library.string());
+  ASSERT_EQ(click.kind, LinkAction::Kind::kStartDownloader);
+
+  {
+    DownloadManager manager;
+    DownloaderQueue queue(registry, manager, library.string());
+    manager.SetListener(&queue);
+    manager.Start(false);
+    EXPECT_EQ(queue.ReadAndQueue(), 1);
+    for (int i = 0; i < 1000 && !registry.SubKeys(fvx::platform::RegistryRoot::kLocalMachine,
+                                                  DownloadsKey()).empty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    manager.Stop();
+  }
+  LibraryList list(registry);
+  list.Load();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.Heading(0), title);
+  fvx::reader::BookDocument opened;
+  ASSERT_TRUE(opened.Open(list.Path(0), &code));
+  EXPECT_EQ(ReadFile(list.Path(0)), book_bytes);
+
+  LinkAction again = HandleCatalogueLink(registry, *link, true, title, base, library.string());
+  EXPECT_EQ(again.kind, LinkAction::Kind::kOpenDocument);
+  EXPECT_EQ(again.target, list.Path(0));
+}
+
+}  // namespace
