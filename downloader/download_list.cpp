@@ -20,7 +20,7 @@ void DownloadListModel::SetCount(int count) {
 }
 
 void DownloadListModel::Refresh() {
-  if (count_ > 0) emit dataChanged(index(0), index(count_ - 1));
+  if (count_ > 0) Q_EMIT dataChanged(index(0), index(count_ - 1));
 }
 
 QVariant DownloadListModel::data(const QModelIndex& index, int role) const {

@@ -143,7 +143,7 @@ void DownloaderWindow::Tick() {
     ready.exec();
   }
   manager_.Stop();
-  emit finished();
+  Q_EMIT finished();
   accept();
 }
 
@@ -151,7 +151,7 @@ void DownloaderWindow::reject() {
   timer_.stop();
   ending_ = true;
   manager_.Stop();
-  emit finished();
+  Q_EMIT finished();
   QDialog::reject();
 }
 

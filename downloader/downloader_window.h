@@ -47,7 +47,7 @@ class DownloaderWindow : public QDialog {
   library::DownloadManager& manager() { return manager_; }
   QString Messages() const;
 
- signals:
+ Q_SIGNALS:
   // Emitted when the list is done and the program is about to end.
   void finished();
 

@@ -27,7 +27,7 @@ namespace downloader = fvx::downloader;
 class DownloaderWindowTest : public QObject {
   Q_OBJECT
 
- private slots:
+ private Q_SLOTS:
   void initTestCase() {
     QVERIFY2(nginx_.Start(), nginx_.Error().c_str());
     fvx::format::testing::SampleBookOptions options;

@@ -18,7 +18,7 @@ SingleInstance::SingleInstance(QString name, QObject* parent)
     while (QLocalSocket* socket = server_.nextPendingConnection()) {
       connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
       connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-        if (socket->readAll().contains("show")) emit showRequested();
+        if (socket->readAll().contains("show")) Q_EMIT showRequested();
       });
     }
   });

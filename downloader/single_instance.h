@@ -25,7 +25,7 @@ class SingleInstance : public QObject {
   // one runs and has been asked to show itself.
   bool TryBecomeFirst();
 
- signals:
+ Q_SIGNALS:
   void showRequested();
 
  private:

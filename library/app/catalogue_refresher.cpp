@@ -10,10 +10,10 @@ CatalogueRefresher::CatalogueRefresher(platform::Registry& registry, QString dat
     : QObject(parent) {
   updater_ = std::make_unique<CatalogueUpdater>(
       registry, data_home.toStdString(), CatalogueUrl(registry),
-      [this] { QMetaObject::invokeMethod(this, [this] { emit catalogueReplaced(); }, Qt::QueuedConnection); },
+      [this] { QMetaObject::invokeMethod(this, [this] { Q_EMIT catalogueReplaced(); }, Qt::QueuedConnection); },
       [this](const std::string& message) {
         QString text = QString::fromStdString(message);
-        QMetaObject::invokeMethod(this, [this, text] { emit refused(text); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, [this, text] { Q_EMIT refused(text); }, Qt::QueuedConnection);
       });
 }
 

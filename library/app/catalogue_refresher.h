@@ -27,7 +27,7 @@ class CatalogueRefresher : public QObject {
   // Starts "FvxDownloader" beside this program; false when it cannot be started.
   static bool StartDownloader();
 
- signals:
+ Q_SIGNALS:
   // On the owner's thread, after a new catalogue was put in place.
   void catalogueReplaced();
   // A refresh that was refused (an HTML message for the user).

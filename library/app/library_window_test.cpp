@@ -23,7 +23,7 @@ namespace library = fvx::library;
 class LibraryWindowTest : public QObject {
   Q_OBJECT
 
- private slots:
+ private Q_SLOTS:
   void init() {
     home_ = std::make_unique<QTemporaryDir>();
     registry_ = std::make_unique<Registry>((home_->path() + "/registry.db").toStdString());
