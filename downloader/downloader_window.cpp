@@ -91,6 +91,8 @@ DownloaderWindow::DownloaderWindow(platform::Registry& registry, std::string lib
 
   // Worker threads only post: the lists are touched on this thread alone.
   queue_.SetQueueChangedHandler([this](bool structural) {
+    // Progress comes many times a second per transfer: one repaint pending at a time.
+    if (!structural && repaint_pending_.exchange(true)) return;
     QMetaObject::invokeMethod(this, [this, structural] { OnQueueChanged(structural); },
                               Qt::QueuedConnection);
   });
@@ -117,6 +119,7 @@ void DownloaderWindow::OnQueueChanged(bool structural) {
     pending_model_->SetCount(static_cast<int>(manager_.GetPendingCount()));
     ShowMessages();
   } else {
+    repaint_pending_ = false;
     active_model_->Refresh();
     pending_model_->Refresh();
   }

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QTimer>
+#include <atomic>
 #include <memory>
 
 #include "library/download/download_manager.h"
@@ -70,6 +71,7 @@ class DownloaderWindow : public QDialog {
   QLabel* messages_ = nullptr;
   QTimer timer_;
   bool ending_ = false;
+  std::atomic<bool> repaint_pending_{false};
 };
 
 }  // namespace fvx::downloader
