@@ -123,6 +123,13 @@ void CatalogueUpdater::OnInterrupted(const DownloadJob& job) {
   registry_.WriteString(RegistryRoot::kLocalMachine, LibInfoKey(), "LastMod", job.lastModified);
 }
 
+int FirstStartCommand(platform::Registry& registry) {
+  std::optional<uint32_t> first = registry.QueryDword(RegistryRoot::kLocalMachine, BaseKey(), "FirstTime");
+  if (first && *first == 0) return kCommandOpenCatalogue;
+  registry.WriteDword(RegistryRoot::kLocalMachine, BaseKey(), "FirstTime", 0);
+  return kCommandOpenManual;
+}
+
 LinkAction HandleCatalogueLink(platform::Registry& registry, const reader::AppLink& link,
                                bool library_mode, const std::string& record_title,
                                const std::string& maker_url, const std::string& library_folder) {

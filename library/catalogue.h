@@ -84,6 +84,13 @@ class CatalogueUpdater : public DownloadListener {
   bool queued_ = false;
 };
 
+// Commands the reader posts itself after start when no file was named.
+inline constexpr int kCommandOpenManual = 32771;
+inline constexpr int kCommandOpenCatalogue = 105;
+// The first start opens the manual and stores "FirstTime" = 0 under the base
+// key (absent counts as 1); later starts open the catalogue.
+int FirstStartCommand(platform::Registry& registry);
+
 // What the window does with a followed link.
 struct LinkAction {
   enum class Kind {

@@ -197,6 +197,14 @@ TEST_F(CatalogueTest, LinksOpenLocalCopiesOrQueueDownloads) {
             "<img src=a><p><UL><LI><A href=\"<100:1:0>Sea_Atlas.fvx\">Sea</A></UL></p>");
 }
 
+TEST_F(CatalogueTest, FirstStartOpensTheManualThenTheCatalogue) {
+  EXPECT_EQ(FirstStartCommand(*registry_), kCommandOpenManual);
+  EXPECT_EQ(registry_->QueryDword(kLm, BaseKey(), "FirstTime"), 0u);
+  EXPECT_EQ(FirstStartCommand(*registry_), kCommandOpenCatalogue);
+  registry_->WriteDword(kLm, BaseKey(), "FirstTime", 7);
+  EXPECT_EQ(FirstStartCommand(*registry_), kCommandOpenManual);
+}
+
 class DownloaderQueueTest : public CatalogueTest {
  protected:
   void Queue(const std::string& id, const std::string& heading, const std::string& url) {
