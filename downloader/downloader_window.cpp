@@ -1,8 +1,10 @@
 #include "downloader/downloader_window.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -88,6 +90,14 @@ DownloaderWindow::DownloaderWindow(platform::Registry& registry, std::string lib
   done->setObjectName("2");
   layout->addWidget(done, 0, Qt::AlignRight);
   connect(done, &QPushButton::clicked, this, &DownloaderWindow::reject);
+
+  auto* about = new QAction(tr("&About FvxDownloader..."), this);
+  about->setObjectName("16");
+  connect(about, &QAction::triggered, this, [this] {
+    QMessageBox::about(this, tr("About FvxDownloader"), tr("FvxDownloader Version 1.0"));
+  });
+  addAction(about);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
 
   // Worker threads only post: the lists are touched on this thread alone.
   queue_.SetQueueChangedHandler([this](bool structural) {

@@ -94,6 +94,13 @@ class LibraryWindowTest : public QObject {
              std::string("World Atlas"));
     QVERIFY(asked.last().contains("rename this library entry"));
 
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    view->setFocus();
+    view->selectRow(1);  // World Atlas; the Delete key asks the same question
+    QTest::keyClick(view, Qt::Key_Delete);
+    QCOMPARE(window.list().size(), size_t{1});
+
     view->selectRow(0);
     window.findChild<QPushButton*>("162")->click();
     QCOMPARE(window.SelectedPath(), QString("/b/coins.fvx"));
