@@ -34,7 +34,8 @@ class CountingListener : public fvx::library::DownloadListener {
   void OnFailed(const fvx::library::DownloadJob&) override {}
   void OnNotFound(const fvx::library::DownloadJob&) override {}
   void OnInterrupted(const fvx::library::DownloadJob&) override {}
-  void OnJobEnded(const fvx::library::DownloadJob&, const fvx::library::DownloadOutcome& outcome) override {
+  void OnJobEnded(const fvx::library::DownloadJob&,
+                  const fvx::library::DownloadOutcome& outcome) override {
     std::lock_guard lock(mutex_);
     ++ended_;
     if (outcome.kind != fvx::library::DownloadOutcome::Kind::kCompleted) ++failed_;
@@ -62,8 +63,8 @@ long PeakKilobytes() {
   return usage.ru_maxrss;
 }
 
-double EngineSeconds(fvx::library::testing::NginxServer& nginx, const std::vector<std::string>& names,
-                     const fs::path& out, int* failed) {
+double EngineSeconds(fvx::library::testing::NginxServer& nginx,
+                     const std::vector<std::string>& names, const fs::path& out, int* failed) {
   fvx::library::DownloadManager manager;
   CountingListener listener;
   manager.SetListener(&listener);
@@ -89,7 +90,8 @@ double CurlSeconds(fvx::library::testing::NginxServer& nginx, const std::vector<
     if (pid == 0) {
       std::string target = (out / name).string();
       std::string url = nginx.Url(name);
-      ::execlp("curl", "curl", "-s", "-o", target.c_str(), url.c_str(), static_cast<char*>(nullptr));
+      ::execlp("curl", "curl", "-s", "-o", target.c_str(), url.c_str(),
+               static_cast<char*>(nullptr));
       ::_exit(127);
     }
     children.push_back(pid);
@@ -101,8 +103,8 @@ double CurlSeconds(fvx::library::testing::NginxServer& nginx, const std::vector<
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-std::vector<std::string> MakeFiles(fvx::library::testing::NginxServer& nginx, const std::string& prefix,
-                                   size_t megabytes) {
+std::vector<std::string> MakeFiles(fvx::library::testing::NginxServer& nginx,
+                                   const std::string& prefix, size_t megabytes) {
   std::mt19937 generator(7);
   std::string block(1 << 20, '\0');
   for (char& c : block) c = static_cast<char>(generator());

@@ -47,9 +47,7 @@ void ReadyMessage::done(int result) {
 
 DownloaderWindow::DownloaderWindow(platform::Registry& registry, std::string library_folder,
                                    QWidget* parent)
-    : QDialog(parent),
-      registry_(registry),
-      queue_(registry, manager_, std::move(library_folder)) {
+    : QDialog(parent), registry_(registry), queue_(registry, manager_, std::move(library_folder)) {
   setObjectName("Folivox3DownloaderLite");
   setWindowTitle(tr("Download Fvx Files..."));
   resize(460, 300);
@@ -57,7 +55,8 @@ DownloaderWindow::DownloaderWindow(platform::Registry& registry, std::string lib
   active_model_ = new DownloadListModel(
       [this](int row) {
         DownloadRow result;
-        result.heading = QString::fromStdString(manager_.GetActiveHeading(static_cast<size_t>(row)));
+        result.heading =
+            QString::fromStdString(manager_.GetActiveHeading(static_cast<size_t>(row)));
         double total = manager_.GetActiveTotal(static_cast<size_t>(row));
         double received = manager_.GetActiveReceived(static_cast<size_t>(row));
         result.percent = total > 0 ? static_cast<int>(received * 100 / total) : 100;
@@ -66,7 +65,8 @@ DownloaderWindow::DownloaderWindow(platform::Registry& registry, std::string lib
       this);
   pending_model_ = new DownloadListModel(
       [this](int row) {
-        return DownloadRow{QString::fromStdString(manager_.GetPendingHeading(static_cast<size_t>(row))), -1};
+        return DownloadRow{
+            QString::fromStdString(manager_.GetPendingHeading(static_cast<size_t>(row))), -1};
       },
       this);
 
@@ -103,8 +103,8 @@ DownloaderWindow::DownloaderWindow(platform::Registry& registry, std::string lib
   queue_.SetQueueChangedHandler([this](bool structural) {
     // Progress comes many times a second per transfer: one repaint pending at a time.
     if (!structural && repaint_pending_.exchange(true)) return;
-    QMetaObject::invokeMethod(this, [this, structural] { OnQueueChanged(structural); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, structural] { OnQueueChanged(structural); }, Qt::QueuedConnection);
   });
   manager_.SetListener(&queue_);
   queue_.ReadAndQueue();
@@ -121,7 +121,9 @@ DownloaderWindow::~DownloaderWindow() {
   manager_.Stop();
 }
 
-QString DownloaderWindow::Messages() const { return messages_->text(); }
+QString DownloaderWindow::Messages() const {
+  return messages_->text();
+}
 
 void DownloaderWindow::OnQueueChanged(bool structural) {
   if (structural) {

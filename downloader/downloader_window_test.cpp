@@ -74,11 +74,12 @@ class DownloaderWindowTest : public QObject {
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     QVERIFY(bytes == book_);
     std::string id = *fvx::format::BookIdOfFile(path);
-    QCOMPARE(registry_->ReadString(RegistryRoot::kLocalMachine, library::FileInfoKey(id), "Heading"),
-             std::string("Deep: Sea"));
-    QCOMPARE(registry_->ReadDword(RegistryRoot::kLocalMachine, library::BaseKey(),
-                                  "NoDownloadReadyMsg"),
-             1u);
+    QCOMPARE(
+        registry_->ReadString(RegistryRoot::kLocalMachine, library::FileInfoKey(id), "Heading"),
+        std::string("Deep: Sea"));
+    QCOMPARE(
+        registry_->ReadDword(RegistryRoot::kLocalMachine, library::BaseKey(), "NoDownloadReadyMsg"),
+        1u);
     QVERIFY(!registry_->KeyExists(RegistryRoot::kLocalMachine, entry));
     QVERIFY(window.Messages().contains("no file name"));
   }
@@ -103,8 +104,9 @@ class DownloaderWindowTest : public QObject {
   }
 
   void progressRowsFillTheirShare() {
-    downloader::DownloadListModel model(
-        [](int) { return downloader::DownloadRow{"A book with a title", 50}; });
+    downloader::DownloadListModel model([](int) {
+      return downloader::DownloadRow{"A book with a title", 50};
+    });
     downloader::DownloadListView view;
     view.setModel(&model);
     view.resize(200, 100);

@@ -72,10 +72,11 @@ class EndToEndTest : public QObject {
     auto link = fvx::reader::ParseAppLink(page.substr(href, page.find('"', href) - href));
     QVERIFY(link.has_value());
     std::string library_folder = (home.path() + "/Library").toStdString();
-    library::LinkAction click = library::HandleCatalogueLink(
-        registry, *link, true, std::string(catalogue.RowTitle(1)), library::MakerUrl(registry),
-        library_folder);
-    QCOMPARE(static_cast<int>(click.kind), static_cast<int>(library::LinkAction::Kind::kStartDownloader));
+    library::LinkAction click =
+        library::HandleCatalogueLink(registry, *link, true, std::string(catalogue.RowTitle(1)),
+                                     library::MakerUrl(registry), library_folder);
+    QCOMPARE(static_cast<int>(click.kind),
+             static_cast<int>(library::LinkAction::Kind::kStartDownloader));
 
     // The downloader runs until its list is done.
     registry.WriteDword(RegistryRoot::kLocalMachine, library::BaseKey(), "NoDownloadReadyMsg", 1);
@@ -98,10 +99,11 @@ class EndToEndTest : public QObject {
              *fvx::format::BookIdOfFile((books / "Coral_Reefs.fvx").string()));
 
     // A second click opens the copy instead of queuing the book again.
-    library::LinkAction again = library::HandleCatalogueLink(
-        registry, *link, true, std::string(catalogue.RowTitle(1)), library::MakerUrl(registry),
-        library_folder);
-    QCOMPARE(static_cast<int>(again.kind), static_cast<int>(library::LinkAction::Kind::kOpenDocument));
+    library::LinkAction again =
+        library::HandleCatalogueLink(registry, *link, true, std::string(catalogue.RowTitle(1)),
+                                     library::MakerUrl(registry), library_folder);
+    QCOMPARE(static_cast<int>(again.kind),
+             static_cast<int>(library::LinkAction::Kind::kOpenDocument));
     QCOMPARE(QString::fromStdString(again.target), window.SelectedPath());
   }
 };

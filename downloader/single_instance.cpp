@@ -8,8 +8,10 @@
 namespace fvx::downloader {
 
 QString InstanceName(const QString& window_class, const QString& data_home) {
-  QByteArray digest = QCryptographicHash::hash(data_home.toUtf8(), QCryptographicHash::Sha1).toHex();
-  return window_class + "-" + QString::number(::getuid()) + "-" + QString::fromLatin1(digest.left(16));
+  QByteArray digest =
+      QCryptographicHash::hash(data_home.toUtf8(), QCryptographicHash::Sha1).toHex();
+  return window_class + "-" + QString::number(::getuid()) + "-" +
+         QString::fromLatin1(digest.left(16));
 }
 
 SingleInstance::SingleInstance(QString name, QObject* parent)

@@ -52,9 +52,13 @@ CatalogueUpdater::CatalogueUpdater(platform::Registry& registry, std::string fol
       catalogue_replaced_(std::move(catalogue_replaced)),
       refused_(std::move(refused)) {}
 
-CatalogueUpdater::~CatalogueUpdater() { Stop(); }
+CatalogueUpdater::~CatalogueUpdater() {
+  Stop();
+}
 
-std::string CatalogueUpdater::CataloguePath() const { return platform::JoinPath(folder_, kCatalogueFile); }
+std::string CatalogueUpdater::CataloguePath() const {
+  return platform::JoinPath(folder_, kCatalogueFile);
+}
 std::string CatalogueUpdater::DownloadingPath() const {
   return platform::JoinPath(folder_, kCatalogueDownloadingFile);
 }
@@ -69,7 +73,8 @@ void CatalogueUpdater::Start(bool another_reader_runs) {
   manager_.SetListener(this);
   manager_.Start(true);
 
-  std::string last_modified = registry_.ReadString(RegistryRoot::kLocalMachine, LibInfoKey(), "LastMod");
+  std::string last_modified =
+      registry_.ReadString(RegistryRoot::kLocalMachine, LibInfoKey(), "LastMod");
   std::string etag = registry_.ReadString(RegistryRoot::kLocalMachine, LibInfoKey(), "ETag");
   registry_.CreateKey(RegistryRoot::kLocalMachine, LibInfoKey());
   if (!IsReadableBook(CataloguePath())) {
@@ -116,7 +121,9 @@ void CatalogueUpdater::OnCompleted(const DownloadJob& job) {
   if (catalogue_replaced_) catalogue_replaced_();
 }
 
-void CatalogueUpdater::OnFailed(const DownloadJob& job) { ::unlink(job.path.c_str()); }
+void CatalogueUpdater::OnFailed(const DownloadJob& job) {
+  ::unlink(job.path.c_str());
+}
 
 void CatalogueUpdater::OnInterrupted(const DownloadJob& job) {
   registry_.WriteString(RegistryRoot::kLocalMachine, LibInfoKey(), "ETag", job.etag);
@@ -124,7 +131,8 @@ void CatalogueUpdater::OnInterrupted(const DownloadJob& job) {
 }
 
 int FirstStartCommand(platform::Registry& registry) {
-  std::optional<uint32_t> first = registry.QueryDword(RegistryRoot::kLocalMachine, BaseKey(), "FirstTime");
+  std::optional<uint32_t> first =
+      registry.QueryDword(RegistryRoot::kLocalMachine, BaseKey(), "FirstTime");
   if (first && *first == 0) return kCommandOpenCatalogue;
   registry.WriteDword(RegistryRoot::kLocalMachine, BaseKey(), "FirstTime", 0);
   return kCommandOpenManual;
@@ -136,7 +144,8 @@ LinkAction HandleCatalogueLink(platform::Registry& registry, const reader::AppLi
   LinkAction action;
   if (link.a == static_cast<uint32_t>(reader::LinkKind::kOpenExternal)) {
     const std::string& address = link.text;
-    bool book_link = library_mode && !maker_url.empty() && address.find(maker_url) != std::string::npos;
+    bool book_link =
+        library_mode && !maker_url.empty() && address.find(maker_url) != std::string::npos;
     if (!book_link) {
       action.kind = LinkAction::Kind::kOpenExternal;
       action.target = address;
@@ -183,7 +192,8 @@ LinkAction HandleCatalogueLink(platform::Registry& registry, const reader::AppLi
 
 std::string PrepareCatalogueHomePage(std::string html, platform::Registry& registry) {
   auto replace_all = [&html](const std::string& from, const std::string& to) {
-    for (size_t at = html.find(from); at != std::string::npos; at = html.find(from, at + to.size())) {
+    for (size_t at = html.find(from); at != std::string::npos;
+         at = html.find(from, at + to.size())) {
       html.replace(at, from.size(), to);
     }
   };

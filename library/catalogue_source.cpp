@@ -15,12 +15,21 @@ std::string SourceText(const std::string& text) {
   std::string result;
   for (char c : text) {
     switch (c) {
-      case '<': result += "&lt;"; break;
-      case '>': result += "&gt;"; break;
-      case '&': result += "&amp;"; break;
+      case '<':
+        result += "&lt;";
+        break;
+      case '>':
+        result += "&gt;";
+        break;
+      case '&':
+        result += "&amp;";
+        break;
       case '\r':
-      case '\n': result += ' '; break;
-      default: result += c;
+      case '\n':
+        result += ' ';
+        break;
+      default:
+        result += c;
     }
   }
   return result;
@@ -41,7 +50,8 @@ std::vector<CatalogueBook> ScanBookFolder(const std::string& folder,
   std::error_code error;
   std::vector<std::filesystem::path> files;
   for (const auto& item : std::filesystem::directory_iterator(folder, error)) {
-    if (item.is_regular_file(error) && item.path().extension() == ".fvx") files.push_back(item.path());
+    if (item.is_regular_file(error) && item.path().extension() == ".fvx")
+      files.push_back(item.path());
   }
   std::sort(files.begin(), files.end());
   for (const auto& file : files) {
@@ -106,7 +116,8 @@ std::string BuildCatalogueSource(const std::vector<CatalogueBook>& books,
   for (const CatalogueBook& book : books) {
     source += "<new>" + SourceText(book.title) + "\n";
     if (!book.author.empty()) source += "<b>Author:</b> " + SourceText(book.author) + "<br>\n";
-    if (!book.createdBy.empty()) source += "<b>Created by:</b> " + SourceText(book.createdBy) + "<br>\n";
+    if (!book.createdBy.empty())
+      source += "<b>Created by:</b> " + SourceText(book.createdBy) + "<br>\n";
     if (book.publicationYear != 0) {
       source += "<b>Published:</b> " + std::to_string(book.publicationYear) + "<br>\n";
     }

@@ -14,7 +14,7 @@ struct CatalogueBook {
   std::string title;     // empty: the file name, "_" as spaces
   std::string author;
   std::string createdBy;
-  std::string url;       // the book's own web address, when it names one
+  std::string url;  // the book's own web address, when it names one
   unsigned publicationYear = 0;
   unsigned majorVersion = 0;
   unsigned minorVersion = 0;

@@ -68,9 +68,9 @@ class CatalogueTest : public ::testing::Test {
 
   // One reader start: steps 1 to 7, then waits until the refresh is over.
   void StartReader(bool another_reader = false) {
-    CatalogueUpdater updater(*registry_, home_.string(), proxy_->Url("Fvx_Lib.fvx"),
-                             [this] { ++replaced_; },
-                             [this](const std::string& message) { refusals_.push_back(message); });
+    CatalogueUpdater updater(
+        *registry_, home_.string(), proxy_->Url("Fvx_Lib.fvx"), [this] { ++replaced_; },
+        [this](const std::string& message) { refusals_.push_back(message); });
     updater.Start(another_reader);
     queued_ = updater.queued();
     ASSERT_TRUE(WaitFor([&] { return !updater.manager().IsRunning(); }));
@@ -154,7 +154,8 @@ TEST_F(CatalogueTest, LinksOpenLocalCopiesOrQueueDownloads) {
   const std::string maker = "http://127.0.0.1:9/books/";
   reader::AppLink book{4, 0, 0, maker + "Sea.fvx"};
 
-  LinkAction queued = HandleCatalogueLink(*registry_, book, true, "Sea Atlas", maker, library.string());
+  LinkAction queued =
+      HandleCatalogueLink(*registry_, book, true, "Sea Atlas", maker, library.string());
   EXPECT_EQ(queued.kind, LinkAction::Kind::kStartDownloader);
   std::string entry = DownloadsKey() + "\\" + format::UrlKey(book.text);
   EXPECT_EQ(registry_->ReadString(kLm, entry, "Heading"), "Sea Atlas");
@@ -165,7 +166,8 @@ TEST_F(CatalogueTest, LinksOpenLocalCopiesOrQueueDownloads) {
   std::ofstream(library / "Sea_Atlas.fvx") << "book";
   registry_->WriteString(kLm, LocalKey() + "\\" + format::UrlKey(book.text), "FilePath",
                          "Sea_Atlas.fvx");
-  LinkAction local = HandleCatalogueLink(*registry_, book, true, "Sea Atlas", maker, library.string());
+  LinkAction local =
+      HandleCatalogueLink(*registry_, book, true, "Sea Atlas", maker, library.string());
   EXPECT_EQ(local.kind, LinkAction::Kind::kOpenDocument);
   EXPECT_EQ(local.target, (library / "Sea_Atlas.fvx").string());
   EXPECT_FALSE(registry_->KeyExists(kLm, entry));
@@ -173,9 +175,9 @@ TEST_F(CatalogueTest, LinksOpenLocalCopiesOrQueueDownloads) {
   // Untitled records still give the download a name.
   reader::AppLink untitled{4, 0, 0, maker + "River_Maps.fvx"};
   HandleCatalogueLink(*registry_, untitled, true, " ", maker, library.string());
-  EXPECT_EQ(registry_->ReadString(kLm, DownloadsKey() + "\\" + format::UrlKey(untitled.text),
-                                  "Heading"),
-            "River_Maps");
+  EXPECT_EQ(
+      registry_->ReadString(kLm, DownloadsKey() + "\\" + format::UrlKey(untitled.text), "Heading"),
+      "River_Maps");
 
   reader::AppLink web{4, 0, 0, "http://elsewhere.example/"};
   EXPECT_EQ(HandleCatalogueLink(*registry_, web, true, "", maker, library.string()).kind,

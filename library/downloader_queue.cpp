@@ -131,7 +131,9 @@ void DownloaderQueue::OnCompleted(const DownloadJob& job) {
   if (!deferred) registry_.DeleteKey(RegistryRoot::kLocalMachine, entry);
 }
 
-void DownloaderQueue::OnFailed(const DownloadJob& job) { ::unlink(job.path.c_str()); }
+void DownloaderQueue::OnFailed(const DownloadJob& job) {
+  ::unlink(job.path.c_str());
+}
 
 void DownloaderQueue::OnNotFound(const DownloadJob& job) {
   registry_.DeleteKey(RegistryRoot::kLocalMachine, DownloadsKey() + "\\" + job.id);

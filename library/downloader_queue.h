@@ -25,7 +25,8 @@ class DownloaderQueue : public DownloadListener {
  public:
   // REQUIRES: registry and manager outlive the queue; the queue is the
   // manager's listener.
-  DownloaderQueue(platform::Registry& registry, DownloadManager& manager, std::string library_folder);
+  DownloaderQueue(platform::Registry& registry, DownloadManager& manager,
+                  std::string library_folder);
 
   // Runs only when both of the engine's lists are empty; returns the number of
   // jobs queued. Entries that cannot be fetched are left alone and reported once.
@@ -33,7 +34,9 @@ class DownloaderQueue : public DownloadListener {
   // Messages for the user (HTML fragments), taken once.
   std::vector<std::string> TakeMessages();
   // Called on worker threads for OnQueueChanged.
-  void SetQueueChangedHandler(std::function<void(bool)> handler) { queue_changed_ = std::move(handler); }
+  void SetQueueChangedHandler(std::function<void(bool)> handler) {
+    queue_changed_ = std::move(handler);
+  }
 
   void OnQueueChanged(bool structural) override;
   void OnCompleted(const DownloadJob& job) override;

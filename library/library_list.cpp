@@ -11,9 +11,13 @@ namespace {
 
 using platform::RegistryRoot;
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 std::string TitleFromPath(std::string_view path) {
   size_t separator = platform::LastPathSeparator(path);
@@ -49,7 +53,8 @@ std::string FormatLibraryDate(uint32_t createdTime) {
 bool IsToday(uint32_t createdTime, std::time_t now) {
   std::time_t time = static_cast<std::time_t>(createdTime);
   std::tm then{}, today{};
-  if (::localtime_r(&time, &then) == nullptr || ::localtime_r(&now, &today) == nullptr) return false;
+  if (::localtime_r(&time, &then) == nullptr || ::localtime_r(&now, &today) == nullptr)
+    return false;
   return then.tm_year == today.tm_year && then.tm_mon == today.tm_mon &&
          then.tm_mday == today.tm_mday;
 }
@@ -79,7 +84,8 @@ void LibraryList::Load() {
   Sort(LibraryColumn::kHeading, true);
   size_t run_start = 0;
   for (size_t i = 1; i <= entries_.size(); ++i) {
-    if (i < entries_.size() && CompareNoCase(entries_[i].heading, entries_[run_start].heading) == 0) {
+    if (i < entries_.size() &&
+        CompareNoCase(entries_[i].heading, entries_[run_start].heading) == 0) {
       continue;
     }
     if (i - run_start > 1) {

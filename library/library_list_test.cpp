@@ -68,8 +68,8 @@ TEST_F(LibraryTest, LoadMergesPathsNumbersTitlesAndNamesUntitledBooks) {
   list.Load();
   std::vector<std::string> headings;
   for (const LibraryEntry& entry : list.entries()) headings.push_back(entry.heading);
-  EXPECT_EQ(headings, (std::vector<std::string>{"Atlas", "Flora - 1", "flora - 2",
-                                                "Flora - 3", "World Atlas"}));
+  EXPECT_EQ(headings, (std::vector<std::string>{"Atlas", "Flora - 1", "flora - 2", "Flora - 3",
+                                                "World Atlas"}));
   // The registry keeps the plain titles.
   EXPECT_EQ(registry_->ReadString(kLm, FileInfoKey("K3"), "Heading"), "Flora");
 
@@ -122,7 +122,8 @@ TEST_F(LibraryTest, StartupCheckDatesTheRightBookAndDropsTheRest) {
   std::thread check = StartLibraryCheck(*registry_);
   check.join();
   EXPECT_EQ(registry_->SubKeys(kLm, FileInfoKey()), std::vector<std::string>{right_id});
-  EXPECT_EQ(registry_->ReadDword(kLm, FileInfoKey(right_id), "CreatedTime"), *FileCreatedTime(right));
+  EXPECT_EQ(registry_->ReadDword(kLm, FileInfoKey(right_id), "CreatedTime"),
+            *FileCreatedTime(right));
   EXPECT_EQ(CheckLibraryEntries(*registry_), 0);  // a second start keeps the dated entry
 }
 

@@ -10,18 +10,31 @@ namespace {
 std::string Setting(platform::Registry& registry, const char* environment, const char* value,
                     const char* fallback) {
   if (const char* text = std::getenv(environment); text != nullptr && *text != '\0') return text;
-  std::string stored = registry.ReadString(platform::RegistryRoot::kLocalMachine, LibInfoKey(), value);
+  std::string stored =
+      registry.ReadString(platform::RegistryRoot::kLocalMachine, LibInfoKey(), value);
   return stored.empty() ? fallback : stored;
 }
 
 }  // namespace
 
-std::string BaseKey() { return std::string(kBaseKey); }
-std::string FileInfoKey() { return BaseKey() + "\\FileInfo"; }
-std::string FileInfoKey(std::string_view book_id) { return FileInfoKey() + "\\" + std::string(book_id); }
-std::string LibInfoKey() { return BaseKey() + "\\LibInfo"; }
-std::string DownloadsKey() { return LibInfoKey() + "\\Downloads"; }
-std::string LocalKey() { return LibInfoKey() + "\\Local"; }
+std::string BaseKey() {
+  return std::string(kBaseKey);
+}
+std::string FileInfoKey() {
+  return BaseKey() + "\\FileInfo";
+}
+std::string FileInfoKey(std::string_view book_id) {
+  return FileInfoKey() + "\\" + std::string(book_id);
+}
+std::string LibInfoKey() {
+  return BaseKey() + "\\LibInfo";
+}
+std::string DownloadsKey() {
+  return LibInfoKey() + "\\Downloads";
+}
+std::string LocalKey() {
+  return LibInfoKey() + "\\Local";
+}
 
 std::string CatalogueUrl(platform::Registry& registry) {
   return Setting(registry, "FVX_CATALOGUE_URL", "CatalogueUrl", kDefaultCatalogueUrl);
@@ -31,7 +44,9 @@ std::string MakerUrl(platform::Registry& registry) {
   return Setting(registry, "FVX_MAKER_URL", "MakerUrl", kDefaultMakerUrl);
 }
 
-std::string LibraryFolder() { return platform::JoinPath(platform::DataHome(), "Library"); }
+std::string LibraryFolder() {
+  return platform::JoinPath(platform::DataHome(), "Library");
+}
 
 bool IsWebAddress(std::string_view url) {
   auto starts = [url](std::string_view prefix) {

@@ -24,11 +24,11 @@ inline constexpr char kCatalogueDownloadingFile[] = "Fvx_Lib.fvx.downloading";
 inline constexpr char kCatalogueFinishedFile[] = "Fvx_Lib.finished";
 
 std::string BaseKey();
-std::string FileInfoKey();                        // base\FileInfo
+std::string FileInfoKey();                          // base\FileInfo
 std::string FileInfoKey(std::string_view book_id);  // base\FileInfo\<book id>
-std::string LibInfoKey();                         // base\LibInfo
-std::string DownloadsKey();                       // base\LibInfo\Downloads
-std::string LocalKey();                           // base\LibInfo\Local
+std::string LibInfoKey();                           // base\LibInfo
+std::string DownloadsKey();                         // base\LibInfo\Downloads
+std::string LocalKey();                             // base\LibInfo\Local
 
 std::string CatalogueUrl(platform::Registry& registry);
 std::string MakerUrl(platform::Registry& registry);

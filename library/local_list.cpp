@@ -17,11 +17,20 @@ std::string EscapeHtml(std::string_view text) {
   result.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': result += "&amp;"; break;
-      case '<': result += "&lt;"; break;
-      case '>': result += "&gt;"; break;
-      case '"': result += "&quot;"; break;
-      default: result += c;
+      case '&':
+        result += "&amp;";
+        break;
+      case '<':
+        result += "&lt;";
+        break;
+      case '>':
+        result += "&gt;";
+        break;
+      case '"':
+        result += "&quot;";
+        break;
+      default:
+        result += c;
     }
   }
   return result;

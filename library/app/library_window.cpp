@@ -70,14 +70,15 @@ LibraryWindow::LibraryWindow(platform::Registry& registry, QWidget* parent)
   setWindowTitle(tr("My Fvx Files"));
   resize(470, 300);
   confirm_ = [this](const QString& message) {
-    return QMessageBox::warning(this, windowTitle(), message, QMessageBox::Ok | QMessageBox::Cancel) ==
-           QMessageBox::Ok;
+    return QMessageBox::warning(this, windowTitle(), message,
+                                QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
   };
   beep_ = [] { QApplication::beep(); };
 
   model_ = new LibraryTableModel(
       list_,
-      [this] { return confirm_(tr("Are you sure you want to rename this library entry ?")); }, this);
+      [this] { return confirm_(tr("Are you sure you want to rename this library entry ?")); },
+      this);
 
   auto* layout = new QVBoxLayout(this);
   auto* headers = new QHBoxLayout;
@@ -124,7 +125,8 @@ LibraryWindow::LibraryWindow(platform::Registry& registry, QWidget* parent)
   layout->addLayout(bottom);
 
   connect(title_button_, &QPushButton::clicked, this, [this] { SortBy(LibraryColumn::kHeading); });
-  connect(date_button_, &QPushButton::clicked, this, [this] { SortBy(LibraryColumn::kCreatedTime); });
+  connect(date_button_, &QPushButton::clicked, this,
+          [this] { SortBy(LibraryColumn::kCreatedTime); });
   connect(search_, &QLineEdit::textEdited, this, &LibraryWindow::Search);
   connect(open, &QPushButton::clicked, this, &LibraryWindow::OpenSelected);
   connect(view_, &QTableView::doubleClicked, this, &LibraryWindow::OpenSelected);
@@ -153,15 +155,18 @@ void LibraryWindow::ApplySort() {
   list_.Sort(sort_column_, sort_ascending_);
   model_->Reset();
   QString arrow = sort_ascending_ ? QString::fromUtf8(" \u25B2") : QString::fromUtf8(" \u25BC");
-  title_button_->setText(tr("Title") + (sort_column_ == LibraryColumn::kHeading ? arrow : QString()));
-  date_button_->setText(tr("Date") + (sort_column_ == LibraryColumn::kCreatedTime ? arrow : QString()));
+  title_button_->setText(tr("Title") +
+                         (sort_column_ == LibraryColumn::kHeading ? arrow : QString()));
+  date_button_->setText(tr("Date") +
+                        (sort_column_ == LibraryColumn::kCreatedTime ? arrow : QString()));
 }
 
 void LibraryWindow::Search(const QString& text) {
   std::optional<size_t> found = list_.FindPrefix(text.toStdString());
   if (found) {
     QModelIndex index = model_->index(static_cast<int>(*found), 0);
-    view_->selectionModel()->select(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    view_->selectionModel()->select(
+        index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     view_->setCurrentIndex(index);
     view_->scrollTo(index);
   } else if (text.size() > last_search_length_) {
@@ -181,7 +186,8 @@ void LibraryWindow::OpenSelected() {
 void LibraryWindow::DeleteSelected() {
   QModelIndexList rows = view_->selectionModel()->selectedRows();
   if (rows.isEmpty()) return;
-  if (!confirm_(tr("Are you sure you want to delete<br>the selected file(s) from the library?"))) return;
+  if (!confirm_(tr("Are you sure you want to delete<br>the selected file(s) from the library?")))
+    return;
   std::vector<size_t> indices;
   for (const QModelIndex& row : rows) indices.push_back(static_cast<size_t>(row.row()));
   list_.Delete(indices);

@@ -22,7 +22,8 @@ class LibraryTableModel : public QAbstractTableModel {
 
  public:
   // confirm_rename asks the user; REQUIRES: list outlives the model.
-  LibraryTableModel(LibraryList& list, std::function<bool()> confirm_rename, QObject* parent = nullptr)
+  LibraryTableModel(LibraryList& list, std::function<bool()> confirm_rename,
+                    QObject* parent = nullptr)
       : QAbstractTableModel(parent), list_(list), confirm_rename_(std::move(confirm_rename)) {}
 
   void Reset() {

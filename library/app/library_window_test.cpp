@@ -1,7 +1,7 @@
 // "My Fvx Files" offscreen over a scratch registry, and the catalogue
 // refresher's queued signal with nginx on 127.0.0.1.
-#include <QPushButton>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -90,8 +90,9 @@ class LibraryWindowTest : public QObject {
     QAbstractItemModel* model = view->model();
     QVERIFY(!model->setData(model->index(0, 0), "   "));
     QVERIFY(model->setData(model->index(0, 0), "World Atlas"));
-    QCOMPARE(registry_->ReadString(RegistryRoot::kLocalMachine, library::FileInfoKey("K2"), "Heading"),
-             std::string("World Atlas"));
+    QCOMPARE(
+        registry_->ReadString(RegistryRoot::kLocalMachine, library::FileInfoKey("K2"), "Heading"),
+        std::string("World Atlas"));
     QVERIFY(asked.last().contains("rename this library entry"));
 
     window.show();
@@ -110,7 +111,8 @@ class LibraryWindowTest : public QObject {
     fvx::library::testing::NginxServer nginx;
     QVERIFY2(nginx.Start(), nginx.Error().c_str());
     fvx::format::testing::SampleBookOptions options;
-    QVERIFY(nginx.PutFile("Fvx_Lib.fvx", fvx::format::testing::BuildSampleBook(options).container, -60));
+    QVERIFY(nginx.PutFile("Fvx_Lib.fvx", fvx::format::testing::BuildSampleBook(options).container,
+                          -60));
     registry_->WriteString(RegistryRoot::kLocalMachine, library::LibInfoKey(), "CatalogueUrl",
                            nginx.Url("Fvx_Lib.fvx"));
     library::CatalogueRefresher refresher(*registry_, home_->path());
@@ -122,13 +124,16 @@ class LibraryWindowTest : public QObject {
 
  private:
   void Add(const char* key, const char* heading, const char* path, uint32_t created) {
-    registry_->WriteString(RegistryRoot::kLocalMachine, library::FileInfoKey(key), "Heading", heading);
+    registry_->WriteString(RegistryRoot::kLocalMachine, library::FileInfoKey(key), "Heading",
+                           heading);
     registry_->WriteString(RegistryRoot::kLocalMachine, library::FileInfoKey(key), "Path", path);
-    registry_->WriteDword(RegistryRoot::kLocalMachine, library::FileInfoKey(key), "CreatedTime", created);
+    registry_->WriteDword(RegistryRoot::kLocalMachine, library::FileInfoKey(key), "CreatedTime",
+                          created);
   }
   QStringList Headings(library::LibraryWindow& window) {
     QStringList headings;
-    for (const auto& entry : window.list().entries()) headings << QString::fromStdString(entry.heading);
+    for (const auto& entry : window.list().entries())
+      headings << QString::fromStdString(entry.heading);
     return headings;
   }
 

@@ -7,7 +7,7 @@
 namespace fvx::library {
 
 struct DownloadJob {
-  std::string heading;       // display name
+  std::string heading;  // display name
   std::string url;
   std::string path;          // the local file that receives the bytes
   std::string id;            // the caller's key; the engine only carries it
@@ -15,9 +15,9 @@ struct DownloadJob {
   std::string etag;          // ETag validator, quotes included
   // With validators and no partial file, ask for the file only if it changed.
   bool conditional = false;
-  int retries = 0;           // times put back in the queue after a break
-  double received = 0;       // bytes of the current attempt
-  double total = 0;          // announced bytes of the current attempt, 0 until known
+  int retries = 0;      // times put back in the queue after a break
+  double received = 0;  // bytes of the current attempt
+  double total = 0;     // announced bytes of the current attempt, 0 until known
 
   bool HasValidators() const { return !lastModified.empty() && !etag.empty(); }
 };

@@ -14,12 +14,12 @@ namespace fvx::library {
 // How a job ended for good, for owners that report every job (OnJobEnded).
 struct DownloadOutcome {
   enum class Kind {
-    kCompleted,       // 200 or 206; the file at path is complete
-    kFailed,          // cannot resume, no response code, or the file could not be opened
-    kNotFound,        // 404
-    kOtherStatus,     // any other HTTP status (304 not modified, 412 precondition failed, ...)
-    kGaveUp,          // broke off eleven times in a row
-    kStopped,         // still listed when the engine was destroyed (never reported)
+    kCompleted,    // 200 or 206; the file at path is complete
+    kFailed,       // cannot resume, no response code, or the file could not be opened
+    kNotFound,     // 404
+    kOtherStatus,  // any other HTTP status (304 not modified, 412 precondition failed, ...)
+    kGaveUp,       // broke off eleven times in a row
+    kStopped,      // still listed when the engine was destroyed (never reported)
   };
   Kind kind = Kind::kFailed;
   long httpCode = 0;

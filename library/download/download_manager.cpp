@@ -28,7 +28,9 @@ using FileHandle = std::unique_ptr<FILE, FileCloser>;
 
 std::once_flag curl_global_once;
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
 
 // "Name: value" with the name matched exactly (case counts, as servers that
 // write another case are not recognised); leading white space of the value is

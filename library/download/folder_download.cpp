@@ -22,7 +22,9 @@ bool FileSize(const std::string& path, double* size) {
 }
 
 // Validators are single header values: a line break would end the record.
-std::string OneLine(const std::string& value) { return value.substr(0, value.find_first_of("\r\n")); }
+std::string OneLine(const std::string& value) {
+  return value.substr(0, value.find_first_of("\r\n"));
+}
 
 }  // namespace
 
@@ -61,9 +63,13 @@ std::string FileNameOfUrl(const std::string& url) {
 
 FolderDownload::FolderDownload(std::string folder) : folder_(std::move(folder)) {}
 
-FolderDownload::~FolderDownload() { manager_.Stop(); }
+FolderDownload::~FolderDownload() {
+  manager_.Stop();
+}
 
-std::string FolderDownload::PathOf(const std::string& name) const { return folder_ + "/" + name; }
+std::string FolderDownload::PathOf(const std::string& name) const {
+  return folder_ + "/" + name;
+}
 
 bool FolderDownload::Add(const std::string& url, std::string* error) {
   std::string name = FileNameOfUrl(url);
@@ -189,8 +195,8 @@ void FolderDownload::OnJobEnded(const DownloadJob& job, const DownloadOutcome& o
       return;
     case DownloadOutcome::Kind::kGaveUp:
       Finish(index, State::kFailed,
-             "gave up after " + std::to_string(job.retries + 1) + " attempts (" +
-                 outcome.message + "); the next run resumes");
+             "gave up after " + std::to_string(job.retries + 1) + " attempts (" + outcome.message +
+                 "); the next run resumes");
       return;
     case DownloadOutcome::Kind::kOtherStatus:
       if (outcome.httpCode == 304) {

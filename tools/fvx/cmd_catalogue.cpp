@@ -85,7 +85,8 @@ int RunCatalogue(const std::vector<std::string>& args) {
   ::unlink(source_path);
   if (result != kExitOk) {
     std::ifstream messages(log_path);
-    for (std::string line; std::getline(messages, line);) std::fprintf(stderr, "%s\n", line.c_str());
+    for (std::string line; std::getline(messages, line);)
+      std::fprintf(stderr, "%s\n", line.c_str());
     ::unlink(log_path.c_str());
     std::fprintf(stderr, "fvx catalogue: the catalogue could not be compiled\n");
     return kExitFailed;

@@ -190,8 +190,10 @@ TEST_F(DownloadCommandTest, CatalogueToLibraryEndToEnd) {
     manager.SetListener(&queue);
     manager.Start(false);
     EXPECT_EQ(queue.ReadAndQueue(), 1);
-    for (int i = 0; i < 1000 && !registry.SubKeys(fvx::platform::RegistryRoot::kLocalMachine,
-                                                  DownloadsKey()).empty(); ++i) {
+    for (int i = 0;
+         i < 1000 &&
+         !registry.SubKeys(fvx::platform::RegistryRoot::kLocalMachine, DownloadsKey()).empty();
+         ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     manager.Stop();

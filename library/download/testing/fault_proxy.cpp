@@ -76,7 +76,9 @@ std::string HeaderValue(const std::string& head, const std::string& name) {
 FaultProxy::FaultProxy(int upstream_port, Policy policy)
     : upstream_port_(upstream_port), policy_(std::move(policy)) {}
 
-FaultProxy::~FaultProxy() { Stop(); }
+FaultProxy::~FaultProxy() {
+  Stop();
+}
 
 std::string FaultProxy::Url(const std::string& name) const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/" + name;

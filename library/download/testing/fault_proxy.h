@@ -23,7 +23,9 @@ struct FaultAction {
   static FaultAction Forward() { return {}; }
   static FaultAction CutAfter(size_t bytes) { return {Kind::kCutAfter, bytes, {}}; }
   static FaultAction StripRange() { return {Kind::kStripRange, 0, {}}; }
-  static FaultAction Canned(std::string response) { return {Kind::kCanned, 0, std::move(response)}; }
+  static FaultAction Canned(std::string response) {
+    return {Kind::kCanned, 0, std::move(response)};
+  }
 };
 
 class FaultProxy {

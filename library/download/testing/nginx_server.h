@@ -3,8 +3,8 @@
 // scratch folder. Stopped (and its folder removed) by the destructor.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace fvx::library::testing {
 
