@@ -4,6 +4,7 @@
 #include "reader/book_document.h"
 #include "reader/filter.h"
 #include "reader/search_index.h"
+#include "reader/word_index.h"
 
 namespace fvx::reader {
 namespace {
@@ -142,6 +143,62 @@ void BookDocument::LeaveTree() {
 
 // ---------------------------------------------------------------- search
 
+void BookDocument::SetWordIndexUse(bool use) {
+  word_index_use_ = use;
+  if (!use) ReloadWordIndex();
+}
+
+void BookDocument::ReloadWordIndex() {
+  word_index_.reset();
+  word_index_tried_ = false;
+  word_index_reason_.clear();
+}
+
+bool BookDocument::WordIndexCandidates(const SearchQuery& query, uint32_t start,
+                                       std::vector<CandidateSet::Range>* ranges) {
+  std::string& note = explanation_.word_index_note;
+  if (!word_index_use_) {
+    note = "the word index is not used for this document";
+    return false;
+  }
+  if (!word_index_ && !word_index_tried_) {
+    word_index_tried_ = true;
+    const WordIndexIdentity book{BookId(), subject_count_, layout_.positions.text_total};
+    word_index_ = WordIndex::Open(WordIndexPath(book.book_id), book, &word_index_reason_);
+  }
+  if (!word_index_) {
+    note = word_index_reason_;
+    return false;
+  }
+  std::vector<uint32_t> subjects;
+  std::string reason;
+  const WordIndex::Answer answer = word_index_->Find(query, &subjects, &reason);
+  if (answer == WordIndex::Answer::kFailed) {
+    // Not trusted again while the book is open.
+    word_index_.reset();
+    word_index_reason_ = reason;
+    note = reason;
+    return false;
+  }
+  if (answer == WordIndex::Answer::kUnnarrowed) {
+    note = reason;
+    return false;
+  }
+  exact_ = answer == WordIndex::Answer::kExact;
+  ranges->clear();
+  for (uint32_t subject : subjects) {
+    if (subject < start) continue;
+    if (!ranges->empty() && ranges->back().end == subject) {
+      ++ranges->back().end;
+    } else {
+      ranges->push_back({subject, subject + 1});
+    }
+  }
+  explanation_.word_index_used = true;
+  explanation_.exact = exact_;
+  return true;
+}
+
 bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
                                uint64_t* candidate_count) {
   if (candidate_count != nullptr) *candidate_count = 0;
@@ -150,8 +207,10 @@ bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
   found_.clear();
   std::vector<CandidateSet::Range> ranges;
   const uint32_t start = std::min(start_subject, subject_count_);
-  bool indexed = false;
-  if (!query.headings_only && index_ && index_->usable()) {
+  exact_ = false;
+  explanation_ = {};
+  bool indexed = WordIndexCandidates(query, start, &ranges);
+  if (!indexed && !query.headings_only && index_ && index_->usable()) {
     std::vector<uint8_t> result;
     bool readable = true;
     for (int w = 0; w < 3 && readable; ++w) {
@@ -188,6 +247,7 @@ bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
   }
   candidates_.Assign(std::move(ranges));
   candidate_count_ = candidates_.Count();
+  explanation_.candidates = candidate_count_;
   tested_ = 0;
   search_position_ = start;
   include_position_ = true;
@@ -210,6 +270,7 @@ bool BookDocument::CanSearchBackwards() const { return search_set_up_ && !no_mor
 
 bool BookDocument::MatchSubject(uint32_t subject, TextMatcher* matcher) {
   matcher->Reset();
+  ++explanation_.inflated;
   if (query_.headings_only) {
     bool ok;
     const std::string heading = ReadHeading(subject, nullptr, &ok);
@@ -231,6 +292,21 @@ SearchStepResult BookDocument::SearchStep(SearchDirection direction, int steps,
                                           uint32_t* current_subject) {
   if (!search_set_up_) return SearchStepResult::kFinished;
   const bool forwards = direction == SearchDirection::kForwards;
+  if (exact_ && query_.find_all && forwards) {
+    // Every candidate matches and find-all collects no hits: take them all.
+    const uint64_t from = uint64_t{search_position_} + (include_position_ ? 0 : 1);
+    for (const CandidateSet::Range& range : candidates_.ranges()) {
+      if (range.end <= from) continue;
+      for (uint64_t s = std::max<uint64_t>(range.first, from); s < range.end; ++s) {
+        found_.push_back(static_cast<uint32_t>(s));
+        ++tested_;
+      }
+      search_position_ = range.end - 1;
+      include_position_ = false;
+    }
+    no_more_forwards_ = true;
+    return SearchStepResult::kFinished;
+  }
   TextMatcher matcher(query_, false);
   for (int step = 0; step < steps; ++step) {
     std::optional<uint32_t> next;
@@ -251,7 +327,7 @@ SearchStepResult BookDocument::SearchStep(SearchDirection direction, int steps,
         !std::binary_search(results_.begin(), results_.end(), subject)) {
       continue;
     }
-    if (!MatchSubject(subject, &matcher)) continue;
+    if (!exact_ && !MatchSubject(subject, &matcher)) continue;
     if (query_.find_all) {
       found_.push_back(subject);
       continue;
