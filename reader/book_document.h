@@ -242,6 +242,11 @@ class BookDocument final : public Document {
   // Candidates from the local word index; false when it cannot give them.
   bool WordIndexCandidates(const SearchQuery& query, uint32_t start,
                            std::vector<CandidateSet::Range>* ranges);
+  // The walk's candidates; in find-next mode through the word index they
+  // are known up to covered_end_ and fetched further on demand.
+  std::optional<uint32_t> NextCandidate(uint64_t subject);
+  std::optional<uint32_t> PreviousCandidate(int64_t subject);
+  void FetchCandidates();
   void RebuildBookmarks();
   bool ApplyTreeNode(std::string_view name, std::optional<uint32_t> subject);
   std::vector<uint32_t> AncestorPath(uint32_t subject);
@@ -302,6 +307,8 @@ class BookDocument final : public Document {
   bool no_more_forwards_ = true;
   bool no_more_backwards_ = true;
   bool exact_ = false;  // every candidate matches: the matcher only collects hits
+  uint32_t covered_end_ = 0;
+  uint32_t fetch_size_ = 0;
   SearchExplanation explanation_;
   std::vector<uint32_t> found_;  // find-all, until installed
   std::vector<Hit> hits_;

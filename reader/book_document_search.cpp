@@ -9,6 +9,11 @@
 namespace fvx::reader {
 namespace {
 
+// Candidates fetched from the word index at a time in find-next mode,
+// growing fourfold per fetch.
+constexpr uint32_t kFirstFetch = 64;
+constexpr uint32_t kLargestFetch = 65536;
+
 constexpr std::string_view kRootNode = "root";
 // Deeper trees than this are taken to loop.
 constexpr size_t kMaxTreeDepth = 256;
@@ -172,7 +177,12 @@ bool BookDocument::WordIndexCandidates(const SearchQuery& query, uint32_t start,
   }
   std::vector<uint32_t> subjects;
   std::string reason;
-  const WordIndex::Answer answer = word_index_->Find(query, &subjects, &reason);
+  // Find-next fetches candidates a few at a time as the walk goes on, so
+  // the first hit of a common word costs no more than that of a rare one.
+  const bool lazy = !query.find_all;
+  fetch_size_ = kFirstFetch;
+  const WordIndex::Answer answer =
+      word_index_->Find(query, &subjects, &reason, start, lazy ? fetch_size_ : 0);
   if (answer == WordIndex::Answer::kFailed) {
     // Not trusted again while the book is open.
     word_index_.reset();
@@ -185,6 +195,8 @@ bool BookDocument::WordIndexCandidates(const SearchQuery& query, uint32_t start,
     return false;
   }
   exact_ = answer == WordIndex::Answer::kExact;
+  covered_end_ = lazy && subjects.size() == fetch_size_ ? subjects.back() + 1 : subject_count_;
+  fetch_size_ *= 4;
   ranges->clear();
   for (uint32_t subject : subjects) {
     if (subject < start) continue;
@@ -199,6 +211,46 @@ bool BookDocument::WordIndexCandidates(const SearchQuery& query, uint32_t start,
   return true;
 }
 
+void BookDocument::FetchCandidates() {
+  std::vector<uint32_t> subjects;
+  std::string reason;
+  const WordIndex::Answer answer =
+      word_index_ ? word_index_->Find(query_, &subjects, &reason, covered_end_, fetch_size_)
+                  : WordIndex::Answer::kFailed;
+  std::vector<CandidateSet::Range> ranges = candidates_.ranges();
+  if (answer == WordIndex::Answer::kExact || answer == WordIndex::Answer::kCandidates) {
+    for (uint32_t subject : subjects) ranges.push_back({subject, subject + 1});
+    covered_end_ = subjects.size() == fetch_size_ ? subjects.back() + 1 : subject_count_;
+    fetch_size_ = std::min<uint32_t>(fetch_size_ * 4, kLargestFetch);
+  } else {
+    // The index went away mid-walk: the matcher tests the rest.
+    if (answer == WordIndex::Answer::kFailed) {
+      word_index_.reset();
+      word_index_reason_ = reason;
+    }
+    ranges.push_back({covered_end_, subject_count_});
+    covered_end_ = subject_count_;
+    exact_ = false;
+    explanation_.exact = false;
+  }
+  candidates_.Assign(std::move(ranges));
+  candidate_count_ = candidates_.Count();
+  explanation_.candidates = candidate_count_;
+}
+
+std::optional<uint32_t> BookDocument::NextCandidate(uint64_t subject) {
+  for (;;) {
+    const std::optional<uint32_t> next = candidates_.FirstAtOrAfter(subject);
+    if (next || covered_end_ >= subject_count_) return next;
+    FetchCandidates();
+  }
+}
+
+std::optional<uint32_t> BookDocument::PreviousCandidate(int64_t subject) {
+  while (subject >= int64_t{covered_end_} && covered_end_ < subject_count_) FetchCandidates();
+  return candidates_.LastAtOrBefore(subject);
+}
+
 bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
                                uint64_t* candidate_count) {
   if (candidate_count != nullptr) *candidate_count = 0;
@@ -209,6 +261,7 @@ bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
   const uint32_t start = std::min(start_subject, subject_count_);
   exact_ = false;
   explanation_ = {};
+  covered_end_ = subject_count_;
   bool indexed = WordIndexCandidates(query, start, &ranges);
   if (!indexed && !query.headings_only && index_ && index_->usable()) {
     std::vector<uint8_t> result;
@@ -251,8 +304,8 @@ bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
   tested_ = 0;
   search_position_ = start;
   include_position_ = true;
-  no_more_forwards_ = !candidates_.FirstAtOrAfter(start);
-  no_more_backwards_ = !candidates_.LastAtOrBefore(start);
+  no_more_forwards_ = !NextCandidate(start);
+  no_more_backwards_ = !PreviousCandidate(start);
   search_set_up_ = true;
   if (candidate_count != nullptr) *candidate_count = candidate_count_;
   return true;
@@ -261,8 +314,8 @@ bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
 void BookDocument::SetSearchPosition(uint32_t subject) {
   search_position_ = subject;
   include_position_ = false;
-  no_more_forwards_ = !candidates_.FirstAtOrAfter(uint64_t{subject} + 1);
-  no_more_backwards_ = !candidates_.LastAtOrBefore(int64_t{subject} - 1);
+  no_more_forwards_ = !NextCandidate(uint64_t{subject} + 1);
+  no_more_backwards_ = !PreviousCandidate(int64_t{subject} - 1);
 }
 
 bool BookDocument::CanSearchForwards() const { return search_set_up_ && !no_more_forwards_; }
@@ -311,9 +364,9 @@ SearchStepResult BookDocument::SearchStep(SearchDirection direction, int steps,
   for (int step = 0; step < steps; ++step) {
     std::optional<uint32_t> next;
     if (forwards) {
-      next = candidates_.FirstAtOrAfter(uint64_t{search_position_} + (include_position_ ? 0 : 1));
+      next = NextCandidate(uint64_t{search_position_} + (include_position_ ? 0 : 1));
     } else {
-      next = candidates_.LastAtOrBefore(int64_t{search_position_} - (include_position_ ? 0 : 1));
+      next = PreviousCandidate(int64_t{search_position_} - (include_position_ ? 0 : 1));
     }
     if (!next) {
       (forwards ? no_more_forwards_ : no_more_backwards_) = true;
@@ -337,12 +390,12 @@ SearchStepResult BookDocument::SearchStep(SearchDirection direction, int steps,
     hits_ = collect.hits();
     hits_subject_ = subject;
     if (current_subject != nullptr) *current_subject = subject;
-    no_more_forwards_ = !candidates_.FirstAtOrAfter(uint64_t{subject} + 1);
-    no_more_backwards_ = !candidates_.LastAtOrBefore(int64_t{subject} - 1);
+    no_more_forwards_ = !NextCandidate(uint64_t{subject} + 1);
+    no_more_backwards_ = !PreviousCandidate(int64_t{subject} - 1);
     return SearchStepResult::kFound;
   }
-  const bool more = forwards ? candidates_.FirstAtOrAfter(uint64_t{search_position_} + 1).has_value()
-                             : candidates_.LastAtOrBefore(int64_t{search_position_} - 1).has_value();
+  const bool more = forwards ? NextCandidate(uint64_t{search_position_} + 1).has_value()
+                             : PreviousCandidate(int64_t{search_position_} - 1).has_value();
   if (!more) {
     (forwards ? no_more_forwards_ : no_more_backwards_) = true;
     return SearchStepResult::kFinished;

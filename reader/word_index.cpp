@@ -264,13 +264,16 @@ bool WordIndex::Verify(std::string* reason) {
   return true;
 }
 
-bool WordIndex::Run(const std::string& table, const std::string& expression,
-                    std::vector<uint32_t>* subjects) {
+bool WordIndex::Run(const std::string& table, const std::string& expression, uint32_t from,
+                    uint32_t limit, std::vector<uint32_t>* subjects) {
   ++queries_;
-  Statement select(db_.get(), "SELECT rowid FROM " + table + " WHERE " + table + " MATCH ?1");
+  Statement select(db_.get(), "SELECT rowid FROM " + table + " WHERE " + table +
+                                  " MATCH ?1 AND rowid >= ?2 ORDER BY rowid LIMIT ?3");
   if (!select.ok()) return false;
   sqlite3_bind_text(select.get(), 1, expression.data(), static_cast<int>(expression.size()),
                     SQLITE_STATIC);
+  sqlite3_bind_int64(select.get(), 2, from);
+  sqlite3_bind_int64(select.get(), 3, limit == 0 ? -1 : int64_t{limit});
   int rc;
   int64_t previous = -1;
   while ((rc = select.Step()) == SQLITE_ROW) {
@@ -330,7 +333,7 @@ bool WordIndex::ScanVocabulary(const std::string& table, const std::string& piec
 }
 
 WordIndex::Answer WordIndex::Find(const SearchQuery& query, std::vector<uint32_t>* subjects,
-                                  std::string* reason) {
+                                  std::string* reason, uint32_t from, uint32_t limit) {
   subjects->clear();
   ReadTransaction transaction(db_.get());
   if (!transaction.ok() || !Verify(reason)) return Answer::kFailed;
@@ -409,7 +412,7 @@ WordIndex::Answer WordIndex::Find(const SearchQuery& query, std::vector<uint32_t
     case SubjectSet::Kind::kQuery:
       break;
   }
-  if (!Run(table, set.expression, subjects)) {
+  if (!Run(table, set.expression, from, limit, subjects)) {
     subjects->clear();
     *reason = "the word index could not be read";
     return Answer::kFailed;

@@ -68,8 +68,10 @@ class WordIndex {
     kUnnarrowed,  // the index cannot narrow this query
     kFailed,      // the index could not be read: stop using it
   };
-  // Subjects in ascending order. *reason says why on kUnnarrowed/kFailed.
-  Answer Find(const SearchQuery& query, std::vector<uint32_t>* subjects, std::string* reason);
+  // Subjects in ascending order, from subject from on, at most limit of
+  // them (0: all). *reason says why on kUnnarrowed/kFailed.
+  Answer Find(const SearchQuery& query, std::vector<uint32_t>* subjects, std::string* reason,
+              uint32_t from = 0, uint32_t limit = 0);
 
   // Prepared full-text queries run (for --explain).
   uint64_t queries() const { return queries_; }
@@ -78,8 +80,8 @@ class WordIndex {
   WordIndex(SqliteHandle db, WordIndexIdentity book) : db_(std::move(db)), book_(std::move(book)) {}
   // Reads meta and checks it and the checksum (once per stamp).
   bool Verify(std::string* reason);
-  bool Run(const std::string& table, const std::string& expression,
-           std::vector<uint32_t>* subjects);
+  bool Run(const std::string& table, const std::string& expression, uint32_t from,
+           uint32_t limit, std::vector<uint32_t>* subjects);
   // Index words of the table that contain the piece (suffix: end with it);
   // false when there are too many to be worth a query.
   bool ScanVocabulary(const std::string& table, const std::string& piece, bool suffix,

@@ -251,6 +251,12 @@ std::vector<SearchQuery> GenerateQueries(const std::vector<std::string>& words, 
   return queries;
 }
 
+SearchQuery Words(std::string w1, std::string w2 = {}) {
+  SearchQuery query;
+  query.words = {std::move(w1), std::move(w2), {}};
+  return query;
+}
+
 size_t QueryCount() {
   if (const char* count = std::getenv("FVX_WORD_INDEX_QUERIES")) return std::strtoul(count, nullptr, 10);
 #if defined(__SANITIZE_ADDRESS__)
@@ -286,6 +292,43 @@ TEST_F(WordIndexTest, EveryQueryGivesTheSameSubjectsAndHits) {
   EXPECT_GT(nonempty, queries.size() / 2);
 }
 
+// Find-next fetches its candidates from the index a window at a time: a
+// walk over every match, forwards from a start and back again, must meet
+// the same subjects as without the index.
+TEST_F(WordIndexTest, FindNextWalksEveryMatchBothWays) {
+  Build();
+  BookDocument plain;
+  OpenCode code;
+  ASSERT_TRUE(plain.Open(book_->book_path, &code));
+  plain.SetWordIndexUse(false);
+  auto walk = [](BookDocument& document, const SearchQuery& query, uint32_t start) {
+    std::vector<uint32_t> met;
+    document.LeaveTree();
+    if (!document.BeginSearch(query, start, nullptr)) return met;
+    for (SearchDirection direction : {SearchDirection::kForwards, SearchDirection::kBackwards}) {
+      if (!met.empty()) document.SetSearchPosition(met.back());
+      uint32_t current = 0;
+      SearchStepResult result;
+      while ((result = document.SearchStep(direction, 1000, &current)) !=
+             SearchStepResult::kFinished) {
+        if (result == SearchStepResult::kFound) met.push_back(current);
+      }
+    }
+    return met;
+  };
+  for (const char* word : {"the", "of", "ka", "zz1"}) {
+    for (uint32_t start : {0u, 1234u, 4999u}) {
+      for (bool match_case : {false, true}) {
+        SearchQuery query = Words(word);
+        query.match_case = match_case;
+        const std::vector<uint32_t> with = walk(document_, query, start);
+        EXPECT_TRUE(document_.LastSearch().word_index_used);
+        EXPECT_EQ(with, walk(plain, query, start)) << word << " from " << start;
+      }
+    }
+  }
+}
+
 TEST_F(WordIndexTest, TokenizerCutsAsTheMatcherDoes) {
   std::vector<std::string> words;
   const std::string text = std::string("Ab,c\xE1") + "d\xFF" + std::string("\0\0\0\2", 4) + "\x01xy" +
@@ -303,12 +346,6 @@ std::string FileBytes(const std::string& path) {
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
-}
-
-SearchQuery Words(std::string w1, std::string w2 = {}) {
-  SearchQuery query;
-  query.words = {std::move(w1), std::move(w2), {}};
-  return query;
 }
 
 TEST_F(WordIndexTest, BadIndexesAreIgnoredAndTheBookIsNeverWritten) {
