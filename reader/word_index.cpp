@@ -220,17 +220,36 @@ std::unique_ptr<WordIndex> WordIndex::Open(const std::string& path, const WordIn
   return index;
 }
 
+sqlite3_stmt* WordIndex::Prepared(SqliteStatement* statement, const std::string& sql) {
+  if (!*statement) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v3(db_.get(), sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw,
+                           nullptr) != SQLITE_OK) {
+      sqlite3_finalize(raw);
+      return nullptr;
+    }
+    statement->reset(raw);
+  }
+  sqlite3_reset(statement->get());
+  return statement->get();
+}
+
 bool WordIndex::Verify(std::string* reason) {
-  Statement meta(db_.get(), "SELECT key, value FROM meta");
-  if (!meta.ok()) {
+  sqlite3_stmt* meta = Prepared(&meta_, "SELECT key, value FROM meta");
+  if (meta == nullptr) {
     *reason = "the word index is damaged or incomplete";
     return false;
   }
   std::map<std::string, std::string, std::less<>> values;
   int rc;
-  while ((rc = meta.Step()) == SQLITE_ROW) {
-    values[std::string(meta.Bytes(0))] = std::string(meta.Bytes(1));
-  }
+  auto text = [&](int column) {
+    const void* data = sqlite3_column_blob(meta, column);
+    return data ? std::string(static_cast<const char*>(data),
+                              static_cast<size_t>(sqlite3_column_bytes(meta, column)))
+                : std::string();
+  };
+  while ((rc = sqlite3_step(meta)) == SQLITE_ROW) values[text(0)] = text(1);
+  sqlite3_reset(meta);
   if (rc != SQLITE_DONE) {
     *reason = "the word index is damaged";
     return false;
@@ -267,17 +286,28 @@ bool WordIndex::Verify(std::string* reason) {
 bool WordIndex::Run(const std::string& table, const std::string& expression, uint32_t from,
                     uint32_t limit, std::vector<uint32_t>* subjects) {
   ++queries_;
-  Statement select(db_.get(), "SELECT rowid FROM " + table + " WHERE " + table +
-                                  " MATCH ?1 AND rowid >= ?2 ORDER BY rowid LIMIT ?3");
-  if (!select.ok()) return false;
-  sqlite3_bind_text(select.get(), 1, expression.data(), static_cast<int>(expression.size()),
+  const bool headings = table == "headings";
+  sqlite3_stmt* select =
+      Prepared(headings ? &select_headings_ : &select_bodies_,
+               "SELECT rowid FROM " + table + " WHERE " + table +
+                   " MATCH ?1 AND rowid >= ?2 ORDER BY rowid LIMIT ?3");
+  if (select == nullptr) return false;
+  sqlite3_bind_text(select, 1, expression.data(), static_cast<int>(expression.size()),
                     SQLITE_STATIC);
-  sqlite3_bind_int64(select.get(), 2, from);
-  sqlite3_bind_int64(select.get(), 3, limit == 0 ? -1 : int64_t{limit});
+  sqlite3_bind_int64(select, 2, from);
+  sqlite3_bind_int64(select, 3, limit == 0 ? -1 : int64_t{limit});
+  // Unbound when done: the expression does not outlive this call.
+  struct Unbind {
+    sqlite3_stmt* statement;
+    ~Unbind() {
+      sqlite3_reset(statement);
+      sqlite3_clear_bindings(statement);
+    }
+  } unbind{select};
   int rc;
   int64_t previous = -1;
-  while ((rc = select.Step()) == SQLITE_ROW) {
-    const int64_t row = sqlite3_column_int64(select.get(), 0);
+  while ((rc = sqlite3_step(select)) == SQLITE_ROW) {
+    const int64_t row = sqlite3_column_int64(select, 0);
     // Rows come in ascending order and name subjects of this book.
     if (row <= previous || row >= int64_t{book_.subjects}) return false;
     subjects->push_back(static_cast<uint32_t>(row));

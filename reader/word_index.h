@@ -39,6 +39,10 @@ struct SqliteCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
 using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
+struct SqliteFinalizer {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalizer>;
 
 // <data home>/word-index
 std::string WordIndexFolder();
@@ -87,7 +91,13 @@ class WordIndex {
   bool ScanVocabulary(const std::string& table, const std::string& piece, bool suffix,
                       std::vector<std::string>* words, bool* ok);
 
-  SqliteHandle db_;
+  // The statement, prepared on first use and kept (reset after each use).
+  sqlite3_stmt* Prepared(SqliteStatement* statement, const std::string& sql);
+
+  SqliteHandle db_;  // first: outlives the statements
+  SqliteStatement meta_;
+  SqliteStatement select_bodies_;
+  SqliteStatement select_headings_;
   WordIndexIdentity book_;
   std::string verified_stamp_;
   // Every index word of a table, loaded on the first substring search.

@@ -67,10 +67,34 @@ std::string RandomStamp() {
   return std::to_string(value);
 }
 
-}  // namespace
+// Removes the file a failed build leaves when it holds nothing (no earlier
+// index survived the rollback), under the write lock so that a build that
+// has just begun in another process keeps its file.
+void RemoveIfEmpty(const std::string& index_path) {
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(index_path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  SqliteHandle db(raw);
+  if (rc != SQLITE_OK) return;
+  sqlite3_busy_timeout(db.get(), 0);
+  if (sqlite3_exec(db.get(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) return;
+  sqlite3_stmt* count = nullptr;
+  bool empty = false;
+  if (sqlite3_prepare_v2(db.get(), "SELECT count(*) FROM sqlite_schema", -1, &count, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(count) == SQLITE_ROW) {
+    empty = sqlite3_column_int64(count, 0) == 0;
+  }
+  sqlite3_finalize(count);
+  if (empty) {
+    for (const std::string& file : {index_path, index_path + "-wal", index_path + "-shm"}) {
+      unlink(file.c_str());
+    }
+  }
+  sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
 
-WordIndexBuildStatus BuildWordIndex(BookDocument& document, const std::string& index_path,
-                                    const WordIndexBuildOptions& options, std::string* error) {
+WordIndexBuildStatus Build(BookDocument& document, const std::string& index_path,
+                           const WordIndexBuildOptions& options, std::string* error) {
   auto fail = [&](std::string text) {
     *error = std::move(text);
     return WordIndexBuildStatus::kFailed;
@@ -205,6 +229,17 @@ WordIndexBuildStatus BuildWordIndex(BookDocument& document, const std::string& i
   // Fold the log into the file so the index is one file at rest.
   sqlite3_wal_checkpoint_v2(db.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
   return WordIndexBuildStatus::kBuilt;
+}
+
+}  // namespace
+
+WordIndexBuildStatus BuildWordIndex(BookDocument& document, const std::string& index_path,
+                                    const WordIndexBuildOptions& options, std::string* error) {
+  const WordIndexBuildStatus status = Build(document, index_path, options, error);
+  if (status == WordIndexBuildStatus::kCancelled || status == WordIndexBuildStatus::kFailed) {
+    RemoveIfEmpty(index_path);
+  }
+  return status;
 }
 
 WordIndexBuildJob::~WordIndexBuildJob() {

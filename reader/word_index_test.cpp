@@ -431,14 +431,22 @@ TEST_F(WordIndexTest, BadIndexesAreIgnoredAndTheBookIsNeverWritten) {
   small.max_pages = 40;
   EXPECT_EQ(BuildWordIndex(document_, IndexPath(), small, &error), WordIndexBuildStatus::kFailed);
   EXPECT_NE(error.find("disk is full"), std::string::npos) << error;
-  expect_fallback("incomplete");
+  expect_fallback("no word index");
 
   // A cancelled build: the same.
   WordIndexBuildOptions cancel;
   cancel.progress = [](uint32_t done, uint32_t) { return done < 1000; };
   EXPECT_EQ(BuildWordIndex(document_, IndexPath(), cancel, &error),
             WordIndexBuildStatus::kCancelled);
-  expect_fallback("incomplete");
+  expect_fallback("no word index");
+  // Cancelling a rebuild keeps the complete index it would have replaced.
+  Build();
+  EXPECT_EQ(BuildWordIndex(document_, IndexPath(), cancel, &error),
+            WordIndexBuildStatus::kCancelled);
+  document_.ReloadWordIndex();
+  EXPECT_EQ(FindAll(document_, Words("the")), FindAll(plain, Words("the")));
+  EXPECT_TRUE(document_.LastSearch().word_index_used);
+  DropWordIndex(document_.BookId());
 
   // Two builds at once: the second gives up, the first completes.
   WordIndexBuildStatus second = WordIndexBuildStatus::kBuilt;
