@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -518,6 +519,56 @@ TEST_F(WordIndexTest, BackgroundBuildAndListing) {
   FindAll(document_, Words("the"));
   EXPECT_FALSE(document_.LastSearch().word_index_used);
   EXPECT_TRUE(DropWordIndex(document_.BookId()));
+}
+
+struct CommandRun {
+  int status = -1;
+  std::string out;  // stdout and stderr
+};
+
+CommandRun Fvx(const std::string& arguments) {
+  const std::string command = std::string(FVX_BINARY_DIR) + "/bin/fvx " + arguments + " 2>&1";
+  CommandRun run;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST_F(WordIndexTest, IndexCommandAndExplain) {
+  const std::string book = "'" + book_->book_path + "'";
+  DropWordIndex(document_.BookId());
+  CommandRun run = Fvx("search " + book + " the --all --explain");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("word index: not used: no word index for this book"), std::string::npos)
+      << run.out;
+  const std::string plain_out = run.out.substr(0, run.out.find("word index:"));
+
+  run = Fvx("index " + book);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find(IndexPath()), std::string::npos) << run.out;
+  run = Fvx("index --list");
+  EXPECT_NE(run.out.find(document_.BookId() + "\t"), std::string::npos) << run.out;
+
+  run = Fvx("search " + book + " the --all --explain");
+  EXPECT_EQ(run.out.substr(0, run.out.find("word index:")), plain_out);
+  EXPECT_NE(run.out.find("word index: used (exact subjects)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("subjects inflated: 0"), std::string::npos) << run.out;
+  run = Fvx("search " + book + " THE --case --explain");
+  EXPECT_NE(run.out.find("word index: used (candidates, confirmed by the matcher)"),
+            std::string::npos)
+      << run.out;
+
+  EXPECT_EQ(Fvx("index --drop " + book).status, 0);
+  run = Fvx("search " + book + " the --all --explain");
+  EXPECT_NE(run.out.find("not used: no word index"), std::string::npos) << run.out;
+  EXPECT_EQ(Fvx("index").status, 2);
+  EXPECT_EQ(Fvx("index --drop").status, 2);
+  EXPECT_EQ(Fvx("index /nonexistent/book.fvx").status, 1);
 }
 
 }  // namespace
