@@ -342,6 +342,43 @@ TEST_F(WordIndexTest, TokenizerCutsAsTheMatcherDoes) {
   EXPECT_EQ(words[0], std::string(kMaxIndexWord, 'q') + '\0');
 }
 
+// Subject texts may hold NUL: the full-text table must see past it.
+TEST(WordTokenizer, FullTextTablesSeeWholeTexts) {
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &raw), SQLITE_OK);
+  SqliteHandle db(raw);
+  ASSERT_TRUE(RegisterWordTokenizer(db.get()));
+  ASSERT_EQ(sqlite3_exec(db.get(),
+                         "CREATE VIRTUAL TABLE t USING fts5(body, tokenize='fvxwords elements', "
+                         "content='', detail=none)",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_stmt* insert = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db.get(), "INSERT INTO t(rowid, body) VALUES(7, ?1)", -1, &insert,
+                               nullptr),
+            SQLITE_OK);
+  const std::string text("ab\0c d\xFF\0\0\0\1\x05zqq Caf\xE7", 20);
+  sqlite3_bind_text(insert, 1, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+  EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+  sqlite3_finalize(insert);
+  auto rows = [&](const char* match) {
+    sqlite3_stmt* select = nullptr;
+    EXPECT_EQ(sqlite3_prepare_v2(db.get(), "SELECT count(*) FROM t WHERE t MATCH ?1", -1, &select,
+                                 nullptr),
+              SQLITE_OK);
+    sqlite3_bind_text(select, 1, match, -1, SQLITE_STATIC);
+    EXPECT_EQ(sqlite3_step(select), SQLITE_ROW);
+    const int64_t count = sqlite3_column_int64(select, 0);
+    sqlite3_finalize(select);
+    return count;
+  };
+  EXPECT_EQ(rows("\"d\""), 1);
+  EXPECT_EQ(rows("\"CAF\xE7\""), 1);  // folded on both sides
+  EXPECT_EQ(rows("\"qq\""), 1);        // after the element's payload "z"
+  EXPECT_EQ(rows("\"z\""), 0);
+  EXPECT_EQ(rows("\"caf\""), 0);
+}
+
 std::string FileBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
