@@ -261,7 +261,7 @@ SearchQuery Words(std::string w1, std::string w2 = {}) {
 size_t QueryCount() {
   if (const char* count = std::getenv("FVX_WORD_INDEX_QUERIES")) return std::strtoul(count, nullptr, 10);
 #if defined(__SANITIZE_ADDRESS__)
-  return 500;  // the sanitizer build checks memory, not coverage
+  return 200;  // the sanitizer build checks memory, not coverage
 #else
   return 2000;
 #endif
