@@ -100,7 +100,9 @@ class WordIndexTest : public ::testing::Test {
   static void SetUpTestSuite() {
     home_ = new std::string(::testing::TempDir() + "word_index_home_" + std::to_string(getpid()));
     setenv("FVX_HOME", home_->c_str(), 1);
-    generated_ = new Generated(GenerateBook(5000));
+    // FVX_WORD_INDEX_SUBJECTS and FVX_WORD_INDEX_QUERIES make a larger run by hand.
+    const char* subjects = std::getenv("FVX_WORD_INDEX_SUBJECTS");
+    generated_ = new Generated(GenerateBook(subjects ? std::strtoul(subjects, nullptr, 10) : 5000));
     book_ = new CompiledBook(CompileSource(generated_->source));
   }
   static void TearDownTestSuite() {
