@@ -50,7 +50,7 @@ constexpr const char* kCommonRuns = "kalomirenthe";
 
 // This thread's processor time: the machine may be shared with other work.
 double CpuSeconds() {
-  timespec now {};
+  timespec now{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
@@ -64,8 +64,8 @@ std::string CacheFolder() {
 }
 
 std::vector<std::string> Vocabulary() {
-  static const char* kSyllables[] = {"ka", "lo", "mi", "ren", "tas", "vo", "sel", "dor",
-                                     "pi",  "nu", "gar", "the", "on", "ber", "li", "sa"};
+  static const char* kSyllables[] = {"ka", "lo", "mi",  "ren", "tas", "vo",  "sel", "dor",
+                                     "pi", "nu", "gar", "the", "on",  "ber", "li",  "sa"};
   std::mt19937 random(1);
   std::vector<std::string> words = {"the", "of", "and", "a", "in", "is", "to", "river", "city"};
   while (words.size() < 60000) {
@@ -87,7 +87,8 @@ bool WriteSource(const std::string& path) {
     const double r = std::pow(static_cast<double>(words.size()), unit(random)) - 1;
     return words[std::min<size_t>(static_cast<size_t>(r), words.size() - 1)];
   };
-  fvx::platform::File out = fvx::platform::File::Open(path, fvx::platform::File::Mode::kCreateTruncate);
+  fvx::platform::File out =
+      fvx::platform::File::Open(path, fvx::platform::File::Mode::kCreateTruncate);
   if (!out.IsOpen()) return false;
   std::string chunk = "<meta> title=\"Word index benchmark\" sortfile=no </meta>\n";
   for (uint32_t s = 0; s < kSubjects; ++s) {
@@ -235,9 +236,10 @@ int main() {
     const double seconds = Milliseconds(start, Clock::now()) / 1000;
     stat(index.c_str(), &status);
     const double index_mb = static_cast<double>(status.st_size) / 1e6;
-    std::printf("index build: %.2f s of one core's time, %.1f MB of text/s (target >= 10); "
-                "%.2f s elapsed (%.1f MB/s)\n",
-                cpu, text_mb / cpu, seconds, text_mb / seconds);
+    std::printf(
+        "index build: %.2f s of one core's time, %.1f MB of text/s (target >= 10); "
+        "%.2f s elapsed (%.1f MB/s)\n",
+        cpu, text_mb / cpu, seconds, text_mb / seconds);
     std::printf("index size: %.1f MB = %.2f x the book (target <= 0.6)\n", index_mb,
                 index_mb / book_mb);
   }
@@ -246,9 +248,10 @@ int main() {
     const double cpu_start = CpuSeconds();
     document.ReloadWordIndex();
     (void)Measure(document, Query(kRare), 1);
-    std::printf("first search after open (index open + checksum check): %.1f ms elapsed, %.1f ms "
-                "of one core\n",
-                Milliseconds(start, Clock::now()), (CpuSeconds() - cpu_start) * 1000);
+    std::printf(
+        "first search after open (index open + checksum check): %.1f ms elapsed, %.1f ms "
+        "of one core\n",
+        Milliseconds(start, Clock::now()), (CpuSeconds() - cpu_start) * 1000);
   }
 
   struct Class {
@@ -263,21 +266,27 @@ int main() {
       {"AND of two ~5% words", Query(kFivePercentA, kFivePercentB), 5},
       {"AND of ~35% and ~1% words", Query(kThirtyPercent, kOnePercent), 5},
       {"rare word of common runs (2)", Query(kCommonRuns), 5},
-      {"headings-only common word", [] {
+      {"headings-only common word",
+       [] {
          SearchQuery q = Query("the");
          q.headings_only = true;
          return q;
-       }(), 50},
-      {"case-sensitive ~1% word", [] {
+       }(),
+       50},
+      {"case-sensitive ~1% word",
+       [] {
          SearchQuery q = Query(kOnePercent);
          q.match_case = true;
          return q;
-       }(), 0},
-      {"substring 'lvari' (~1%)", [] {
+       }(),
+       0},
+      {"substring 'lvari' (~1%)",
+       [] {
          SearchQuery q = Query("lvari");
          q.whole_words = false;
          return q;
-       }(), 0},
+       }(),
+       0},
   };
   std::printf("\n%-30s %10s %10s %10s %10s  %9s %9s  %s\n", "query class", "all+idx", "all-idx",
               "first+idx", "first-idx", "found", "cand-idx", "target (find-all)");
@@ -291,11 +300,12 @@ int main() {
     std::printf("%-30s %8.2fms %8.2fms %8.2fms %8.2fms  %9zu %9llu  %s%s\n", c.name,
                 with.find_all_ms, without.find_all_ms, with.first_hit_ms, without.first_hit_ms,
                 with.found, static_cast<unsigned long long>(without.candidates),
-                c.all_target > 0 ? ("<= " + std::to_string(static_cast<int>(c.all_target)) + " ms")
-                                       .c_str()
-                                 : "-",
+                c.all_target > 0
+                    ? ("<= " + std::to_string(static_cast<int>(c.all_target)) + " ms").c_str()
+                    : "-",
                 how.word_index_used ? (how.exact ? " [exact]" : " [candidates]") : " [NOT USED]");
-    if (with.found != without.found) std::printf("  MISMATCH: %zu vs %zu\n", with.found, without.found);
+    if (with.found != without.found)
+      std::printf("  MISMATCH: %zu vs %zu\n", with.found, without.found);
   }
   return 0;
 }

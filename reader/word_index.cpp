@@ -70,9 +70,8 @@ bool FileSize(const std::string& path, uint64_t* bytes) {
 
 bool IsBookIdName(std::string_view name) {
   if (name.size() != 43 || name.substr(40) != ".db") return false;
-  return std::all_of(name.begin(), name.begin() + 40, [](char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
-  });
+  return std::all_of(name.begin(), name.begin() + 40,
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
 }
 
 // The planner's view of a set of subjects.
@@ -81,8 +80,12 @@ struct SubjectSet {
   std::string expression;
 };
 
-SubjectSet All() { return {}; }
-SubjectSet None() { return {SubjectSet::Kind::kNone, {}}; }
+SubjectSet All() {
+  return {};
+}
+SubjectSet None() {
+  return {SubjectSet::Kind::kNone, {}};
+}
 SubjectSet QueryOf(std::string expression) {
   return {SubjectSet::Kind::kQuery, std::move(expression)};
 }
@@ -102,7 +105,9 @@ SubjectSet Combine(SubjectSet a, SubjectSet b, SearchOperator op) {
 }
 
 // Index words never hold '"' (a separator) nor NUL (kept out of queries).
-std::string Quoted(std::string_view word) { return "\"" + std::string(word) + "\""; }
+std::string Quoted(std::string_view word) {
+  return "\"" + std::string(word) + "\"";
+}
 
 std::string Folded(std::string_view text) {
   std::string folded(text);
@@ -112,7 +117,9 @@ std::string Folded(std::string_view text) {
 
 }  // namespace
 
-std::string WordIndexFolder() { return platform::JoinPath(platform::DataHome(), "word-index"); }
+std::string WordIndexFolder() {
+  return platform::JoinPath(platform::DataHome(), "word-index");
+}
 
 std::string WordIndexPath(const std::string& book_id) {
   return platform::JoinPath(WordIndexFolder(), book_id + ".db");
@@ -157,10 +164,9 @@ bool WordIndexChecksum(sqlite3* db, std::string* checksum) {
   uint64_t bytes = 0;
   auto add = [&](std::string_view data) {
     const uint32_t size = static_cast<uint32_t>(data.size());
-    const unsigned char length[4] = {static_cast<unsigned char>(size >> 24),
-                                     static_cast<unsigned char>(size >> 16),
-                                     static_cast<unsigned char>(size >> 8),
-                                     static_cast<unsigned char>(size)};
+    const unsigned char length[4] = {
+        static_cast<unsigned char>(size >> 24), static_cast<unsigned char>(size >> 16),
+        static_cast<unsigned char>(size >> 8), static_cast<unsigned char>(size)};
     crc = crc32(crc, length, 4);
     if (!data.empty()) {
       crc = crc32(crc, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
@@ -201,8 +207,8 @@ std::unique_ptr<WordIndex> WordIndex::Open(const std::string& path, const WordIn
     return nullptr;
   }
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
   SqliteHandle db(raw);
   if (rc != SQLITE_OK) {
     *reason = "the word index cannot be opened";
@@ -223,8 +229,8 @@ std::unique_ptr<WordIndex> WordIndex::Open(const std::string& path, const WordIn
 sqlite3_stmt* WordIndex::Prepared(SqliteStatement* statement, const std::string& sql) {
   if (!*statement) {
     sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v3(db_.get(), sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw,
-                           nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v3(db_.get(), sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr) !=
+        SQLITE_OK) {
       sqlite3_finalize(raw);
       return nullptr;
     }
@@ -287,10 +293,9 @@ bool WordIndex::Run(const std::string& table, const std::string& expression, uin
                     uint32_t limit, std::vector<uint32_t>* subjects) {
   ++queries_;
   const bool headings = table == "headings";
-  sqlite3_stmt* select =
-      Prepared(headings ? &select_headings_ : &select_bodies_,
-               "SELECT rowid FROM " + table + " WHERE " + table +
-                   " MATCH ?1 AND rowid >= ?2 ORDER BY rowid LIMIT ?3");
+  sqlite3_stmt* select = Prepared(headings ? &select_headings_ : &select_bodies_,
+                                  "SELECT rowid FROM " + table + " WHERE " + table +
+                                      " MATCH ?1 AND rowid >= ?2 ORDER BY rowid LIMIT ?3");
   if (select == nullptr) return false;
   sqlite3_bind_text(select, 1, expression.data(), static_cast<int>(expression.size()),
                     SQLITE_STATIC);

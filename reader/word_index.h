@@ -63,8 +63,8 @@ bool DropWordIndex(const std::string& book_id);
 class WordIndex {
  public:
   // The index at path when it serves this book, else null and *reason.
-  static std::unique_ptr<WordIndex> Open(const std::string& path,
-                                         const WordIndexIdentity& book, std::string* reason);
+  static std::unique_ptr<WordIndex> Open(const std::string& path, const WordIndexIdentity& book,
+                                         std::string* reason);
 
   enum class Answer {
     kExact,       // *subjects is exactly the matching subjects
@@ -84,8 +84,8 @@ class WordIndex {
   WordIndex(SqliteHandle db, WordIndexIdentity book) : db_(std::move(db)), book_(std::move(book)) {}
   // Reads meta and checks it and the checksum (once per stamp).
   bool Verify(std::string* reason);
-  bool Run(const std::string& table, const std::string& expression, uint32_t from,
-           uint32_t limit, std::vector<uint32_t>* subjects);
+  bool Run(const std::string& table, const std::string& expression, uint32_t from, uint32_t limit,
+           std::vector<uint32_t>* subjects);
   // Index words of the table that contain the piece (suffix: end with it);
   // false when there are too many to be worth a query.
   bool ScanVocabulary(const std::string& table, const std::string& piece, bool suffix,

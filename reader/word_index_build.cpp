@@ -61,9 +61,9 @@ std::string FolderOf(const std::string& path) {
 
 std::string RandomStamp() {
   std::random_device device;
-  const uint64_t value = (uint64_t{device()} << 32) ^ device() ^
-                         static_cast<uint64_t>(
-                             std::chrono::steady_clock::now().time_since_epoch().count());
+  const uint64_t value =
+      (uint64_t{device()} << 32) ^ device() ^
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   return std::to_string(value);
 }
 
@@ -115,9 +115,9 @@ WordIndexBuildStatus Build(BookDocument& document, const std::string& index_path
   // built upon: one more try after removing it.
   for (int attempt = 0;; ++attempt) {
     sqlite3* raw = nullptr;
-    const int open_rc = sqlite3_open_v2(
-        index_path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-        nullptr);
+    const int open_rc =
+        sqlite3_open_v2(index_path.c_str(), &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     db.reset(raw);
     if (open_rc != SQLITE_OK) return fail("cannot open " + index_path);
     if (!RegisterWordTokenizer(db.get())) return fail("SQLite has no full-text module");

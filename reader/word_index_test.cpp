@@ -27,11 +27,12 @@ using compiler::testing::CompileSource;
 // Word shapes the tokenizer and the matcher could disagree on: bytes of
 // 0x80 and above (some of them separators), digits, NUL-free controls.
 std::vector<std::string> Vocabulary() {
-  static const char* kSyllables[] = {"ka", "lo", "mi", "ren", "tas", "vo", "sel", "dor", "pi",
-                                     "nu", "gar", "the", "on", "ber", "li", "sa", "\xE9", "\xC3\xB6"};
+  static const char* kSyllables[] = {"ka",  "lo",  "mi", "ren", "tas",  "vo",
+                                     "sel", "dor", "pi", "nu",  "gar",  "the",
+                                     "on",  "ber", "li", "sa",  "\xE9", "\xC3\xB6"};
   std::mt19937 random(11);
-  std::vector<std::string> words = {"the", "of", "and", "a", "in", "is", "to", "1999", "3",
-                                    "caf\xE9", "na\xEFve", "x2", "B52", "\xA0nbsp"};
+  std::vector<std::string> words = {"the",  "of", "and",     "a",        "in", "is",  "to",
+                                    "1999", "3",  "caf\xE9", "na\xEFve", "x2", "B52", "\xA0nbsp"};
   while (words.size() < 3000) {
     std::string word;
     const int syllables = 1 + static_cast<int>(random() % 4);
@@ -56,7 +57,8 @@ Generated GenerateBook(uint32_t subjects) {
   std::geometric_distribution<int> rank(0.01);
   auto word = [&] {
     std::string w = book.words[std::min<size_t>(rank(random), book.words.size() - 1)];
-    if (random() % 8 == 0 && !w.empty() && w[0] >= 'a' && w[0] <= 'z') w[0] = static_cast<char>(w[0] - 32);
+    if (random() % 8 == 0 && !w.empty() && w[0] >= 'a' && w[0] <= 'z')
+      w[0] = static_cast<char>(w[0] - 32);
     if (random() % 40 == 0) {
       for (char& c : w) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
@@ -64,8 +66,8 @@ Generated GenerateBook(uint32_t subjects) {
     }
     return w;
   };
-  static const char* kJoints[] = {" ",  " ",  " ",  " ", ", ", ". ", "-",    "/",    "'",
-                                  "(",  ") ", ": ", ";", "\"", "_", "\xE1", "\xFC", "\n"};
+  static const char* kJoints[] = {" ", " ",  " ",  " ", ", ", ". ", "-",    "/",    "'",
+                                  "(", ") ", ": ", ";", "\"", "_",  "\xE1", "\xFC", "\n"};
   for (uint32_t s = 0; s < subjects; ++s) {
     std::string heading = word() + " " + word();
     if (s % 7 == 0) heading += "-" + word();
@@ -218,23 +220,36 @@ std::vector<SearchQuery> GenerateQueries(const std::vector<std::string>& words, 
   std::geometric_distribution<int> rank(0.01);
   auto pick = [&]() -> std::string {
     const uint32_t kind = random() % 10;
-    if (kind == 0) return words[random() % words.size()];  // rare ones too
+    if (kind == 0) return words[random() % words.size()];        // rare ones too
     if (kind == 1) return "zz" + std::to_string(random() % 50);  // missing
     return words[std::min<size_t>(rank(random), words.size() - 1)];
   };
   auto shape = [&](std::string w) {
     switch (random() % 14) {
-      case 0: for (char& c : w) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c))); break;
-      case 1: return w + "," ;
-      case 2: return "(" + w;
-      case 3: return w + "-" + pick();
-      case 4: return w.substr(0, std::max<size_t>(1, w.size() / 2));
-      case 5: return w.size() > 2 ? w.substr(1) : w;
-      case 6: return w.size() > 3 ? w.substr(1, w.size() - 2) : w;
-      case 7: return w + "\xE1" + pick();
-      case 8: return w + " " + pick();
-      case 9: if (!w.empty() && w[0] >= 'a' && w[0] <= 'z') w[0] = static_cast<char>(w[0] - 32); break;
-      default: break;
+      case 0:
+        for (char& c : w) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        break;
+      case 1:
+        return w + ",";
+      case 2:
+        return "(" + w;
+      case 3:
+        return w + "-" + pick();
+      case 4:
+        return w.substr(0, std::max<size_t>(1, w.size() / 2));
+      case 5:
+        return w.size() > 2 ? w.substr(1) : w;
+      case 6:
+        return w.size() > 3 ? w.substr(1, w.size() - 2) : w;
+      case 7:
+        return w + "\xE1" + pick();
+      case 8:
+        return w + " " + pick();
+      case 9:
+        if (!w.empty() && w[0] >= 'a' && w[0] <= 'z') w[0] = static_cast<char>(w[0] - 32);
+        break;
+      default:
+        break;
     }
     return w;
   };
@@ -261,7 +276,8 @@ SearchQuery Words(std::string w1, std::string w2 = {}) {
 }
 
 size_t QueryCount() {
-  if (const char* count = std::getenv("FVX_WORD_INDEX_QUERIES")) return std::strtoul(count, nullptr, 10);
+  if (const char* count = std::getenv("FVX_WORD_INDEX_QUERIES"))
+    return std::strtoul(count, nullptr, 10);
 #if defined(__SANITIZE_ADDRESS__)
   return 200;  // the sanitizer build checks memory, not coverage
 #else
@@ -334,12 +350,13 @@ TEST_F(WordIndexTest, FindNextWalksEveryMatchBothWays) {
 
 TEST_F(WordIndexTest, TokenizerCutsAsTheMatcherDoes) {
   std::vector<std::string> words;
-  const std::string text = std::string("Ab,c\xE1") + "d\xFF" + std::string("\0\0\0\2", 4) + "\x01xy" +
-                           "ef\xA0G 12.5";
+  const std::string text =
+      std::string("Ab,c\xE1") + "d\xFF" + std::string("\0\0\0\2", 4) + "\x01xy" + "ef\xA0G 12.5";
   ForEachIndexWord(text, true, [&](std::string_view w) { words.emplace_back(w); });
   EXPECT_EQ(words, (std::vector<std::string>{"ab", "c", "d", "ef\xA0g", "12", "5"}));
   words.clear();
-  ForEachIndexWord(std::string(300, 'Q'), false, [&](std::string_view w) { words.emplace_back(w); });
+  ForEachIndexWord(std::string(300, 'Q'), false,
+                   [&](std::string_view w) { words.emplace_back(w); });
   ASSERT_EQ(words.size(), 1u);
   EXPECT_EQ(words[0], std::string(kMaxIndexWord, 'q') + '\0');
 }
@@ -376,7 +393,7 @@ TEST(WordTokenizer, FullTextTablesSeeWholeTexts) {
   };
   EXPECT_EQ(rows("\"d\""), 1);
   EXPECT_EQ(rows("\"CAF\xE7\""), 1);  // folded on both sides
-  EXPECT_EQ(rows("\"qq\""), 1);        // after the element's payload "z"
+  EXPECT_EQ(rows("\"qq\""), 1);       // after the element's payload "z"
   EXPECT_EQ(rows("\"z\""), 0);
   EXPECT_EQ(rows("\"caf\""), 0);
 }

@@ -17,7 +17,9 @@ namespace {
 
 std::atomic<bool> g_interrupted{false};
 
-void OnInterrupt(int) { g_interrupted = true; }
+void OnInterrupt(int) {
+  g_interrupted = true;
+}
 
 int Usage() {
   std::fprintf(stderr, "usage: fvx index BOOK | fvx index --drop BOOK | fvx index --list\n");
