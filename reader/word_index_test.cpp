@@ -12,7 +12,7 @@
 #include <random>
 #include <sstream>
 
-#include "compiler/backend/testing/compile_for_test.h"
+#include "compiler/app/testing/compile_for_test.h"
 #include "reader/book_document.h"
 #include "reader/word_index.h"
 #include "reader/word_index_build.h"
