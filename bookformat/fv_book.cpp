@@ -1,5 +1,6 @@
 #include "bookformat/fv_book.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "bookformat/coding.h"
@@ -118,8 +119,7 @@ bool CFvwBook::Open(std::unique_ptr<ByteSource> source) {
   source_ = std::move(source);
   bool ok = source_ != nullptr && ReadLayout();
   // Every subject once, so that damage anywhere refuses the whole book.
-  std::string heading, text;
-  for (uint32_t i = 0; ok && i < RecordCount(); ++i) ok = Read(i, &heading, &text);
+  for (uint32_t i = 0; ok && i < RecordCount(); ++i) ok = Decode(i, true, nullptr, nullptr);
   if (!ok) {
     std::string why = source_ == nullptr ? "no file" : error_;
     Close();
@@ -130,9 +130,30 @@ bool CFvwBook::Open(std::unique_ptr<ByteSource> source) {
 
 void CFvwBook::Close() {
   source_.reset();
+  window_.clear();
+  window_start_ = 0;
   starts_.clear();
   compressed_ = false;
   error_.clear();
+}
+
+bool CFvwBook::ReadAhead(uint64_t position, void* out, size_t count) {
+  if (position >= window_start_ && position - window_start_ <= window_.size() &&
+      count <= window_.size() - (position - window_start_)) {
+    if (count > 0) std::memcpy(out, window_.data() + (position - window_start_), count);
+    return true;
+  }
+  if (count >= kReadAhead) return source_->ReadAt(position, out, count);
+  const uint64_t size = source_->Size();
+  if (position > size || count > size - position) return false;
+  window_.resize(static_cast<size_t>(std::min<uint64_t>(kReadAhead, size - position)));
+  window_start_ = position;
+  if (!source_->ReadAt(position, window_.data(), window_.size())) {
+    window_.clear();
+    return false;
+  }
+  if (count > 0) std::memcpy(out, window_.data(), count);
+  return true;
 }
 
 bool CFvwBook::ReadLayout() {
@@ -184,51 +205,60 @@ bool CFvwBook::ReadLayout() {
 }
 
 bool CFvwBook::Read(uint32_t index, std::string* heading, std::string* text) {
+  std::string_view h, t;
+  if (!Decode(index, false, &h, &t)) return false;
+  heading->assign(h);
+  text->assign(t);
+  return true;
+}
+
+bool CFvwBook::Decode(uint32_t index, bool check_only, std::string_view* heading,
+                      std::string_view* text) {
   if (!IsOpen() || index >= RecordCount()) return Fail("no such subject");
-  const std::string where = "subject " + std::to_string(index + 1) + ": ";
   const uint64_t start = starts_[index];
   const uint64_t length = starts_[index + 1] - start;
-  const uint8_t* plain = nullptr;
+  auto where = [index] { return "subject " + std::to_string(index + 1) + ": "; };
   size_t plain_size = 0;
   if (compressed_) {
     uint8_t head[4];
-    if (length < sizeof head || !source_->ReadAt(start, head, sizeof head)) {
-      return Fail(where + "record too short");
+    if (length < sizeof head || !ReadAhead(start, head, sizeof head)) {
+      return Fail(where() + "record too short");
     }
     const uint64_t packed_size = length - sizeof head;
     const uint32_t expected = LoadU32(head);
-    if (expected < 2) return Fail(where + "no heading length");
+    if (expected < 2) return Fail(where() + "no heading length");
     if (expected > kMaxFvSubjectBytes || expected > packed_size * kMaxFvInflateRatio) {
-      return Fail(where + "claims " + std::to_string(expected) + " bytes, more than it can hold");
+      return Fail(where() + "claims " + std::to_string(expected) + " bytes, more than it can hold");
     }
     packed_.resize(static_cast<size_t>(packed_size));
     plain_.resize(expected);
-    if (!source_->ReadAt(start + sizeof head, packed_.data(), packed_.size())) {
-      return Fail(where + "cannot be read");
+    if (!ReadAhead(start + sizeof head, packed_.data(), packed_.size())) {
+      return Fail(where() + "cannot be read");
     }
     if (!inflater_) inflater_ = std::make_unique<BlockInflater>();
     if (!inflater_->ok()) return Fail("cannot start zlib");
     if (!inflater_->InflateExact(packed_.data(), packed_.size(), plain_.data(), expected)) {
-      return Fail(where + "damaged compressed data");
+      return Fail(where() + "damaged compressed data");
     }
-    plain = plain_.data();
     plain_size = expected;
   } else {
-    if (length > kMaxFvSubjectBytes)
-      return Fail(where + "more than " + std::to_string(kMaxFvSubjectBytes) + " bytes");
-    plain_.resize(static_cast<size_t>(length));
-    if (!source_->ReadAt(start, plain_.data(), plain_.size()))
-      return Fail(where + "cannot be read");
-    plain = plain_.data();
-    plain_size = plain_.size();
+    if (length > kMaxFvSubjectBytes) {
+      return Fail(where() + "more than " + std::to_string(kMaxFvSubjectBytes) + " bytes");
+    }
+    // Checking a plain subject needs only its heading length.
+    plain_size = static_cast<size_t>(length);
+    plain_.resize(check_only ? std::min<size_t>(plain_size, 2) : plain_size);
+    if (!ReadAhead(start, plain_.data(), plain_.size())) return Fail(where() + "cannot be read");
   }
-  if (plain_size < 2) return Fail(where + "no heading length");
-  const size_t heading_size = LoadU16(plain);
-  if (heading_size > plain_size - 2)
-    return Fail(where + "the heading passes the end of the record");
-  heading->assign(reinterpret_cast<const char*>(plain + 2), heading_size);
-  text->assign(reinterpret_cast<const char*>(plain + 2 + heading_size),
-               plain_size - 2 - heading_size);
+  if (plain_size < 2) return Fail(where() + "no heading length");
+  const size_t heading_size = LoadU16(plain_.data());
+  if (heading_size > plain_size - 2) {
+    return Fail(where() + "the heading passes the end of the record");
+  }
+  if (check_only) return true;
+  const char* bytes = reinterpret_cast<const char*>(plain_.data());
+  *heading = std::string_view(bytes + 2, heading_size);
+  *text = std::string_view(bytes + 2 + heading_size, plain_size - 2 - heading_size);
   return true;
 }
 

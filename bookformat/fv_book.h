@@ -114,6 +114,11 @@ class CFvwBook {
   // REQUIRES: IsOpen(), index < RecordCount(). False only when the file
   // cannot be read any more (it was checked by Open).
   [[nodiscard]] bool Read(uint32_t index, std::string* heading, std::string* text);
+  // The same without copies: the views stay valid until the next Read or
+  // Close.
+  [[nodiscard]] bool Read(uint32_t index, std::string_view* heading, std::string_view* text) {
+    return Decode(index, false, heading, text);
+  }
 
   // Why the last Open or Read failed, for tools and logs.
   const std::string& error() const { return error_; }
@@ -121,8 +126,18 @@ class CFvwBook {
  private:
   bool Fail(std::string message);
   bool ReadLayout();
+  // Subject index into plain_ and views of its parts; check_only stops at
+  // the checks (a plain subject is then not read beyond its first bytes).
+  bool Decode(uint32_t index, bool check_only, std::string_view* heading, std::string_view* text);
+
+  // Subjects are read in order, most far smaller than a disk read: they
+  // come from one window of the file read ahead at a time.
+  static constexpr size_t kReadAhead = 256 * 1024;
+  bool ReadAhead(uint64_t position, void* out, size_t count);
 
   std::unique_ptr<ByteSource> source_;
+  std::vector<uint8_t> window_;
+  uint64_t window_start_ = 0;
   std::vector<uint64_t> starts_;  // subject i spans [starts_[i], starts_[i + 1])
   bool compressed_ = false;
   std::vector<uint8_t> packed_;

@@ -107,12 +107,13 @@ void CConvertingSourceReader::ResetPosition() {
 
 bool CConvertingSourceReader::Generate() {
   if (!HasNextRecord()) return false;
-  if (!book_.Read(generated_, &heading_, &record_)) {
+  std::string_view heading, text;
+  if (!book_.Read(generated_, &heading, &text)) {
     failed_ = true;
     return false;
   }
   text_.clear();
-  AppendRecordSource(generated_ == 0, heading_, record_, text_);
+  AppendRecordSource(generated_ == 0, heading, text, text_);
   ++generated_;
   next_ = 0;
   return true;

@@ -67,10 +67,9 @@ class CConvertingSourceReader final : public CSourceReader {
   void ResetPosition();
 
   format::CFvwBook book_;
-  uint32_t generated_ = 0;  // records generated so far
-  std::string text_;        // generated text of record generated_ - 1
-  size_t next_ = 0;         // next character in text_
-  std::string heading_, record_;
+  uint32_t generated_ = 0;    // records generated so far
+  std::string text_;          // generated text of record generated_ - 1
+  size_t next_ = 0;           // next character in text_
   bool have_pushed_ = false;  // text_[next_] was read and given back
   bool can_push_ = false;
   bool failed_ = false;
