@@ -411,6 +411,10 @@ TEST_F(CompileCommandTest, PackedFvBooksCompileAndDamagedOnesFailToOpen) {
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_TRUE(refused.Has("[  Fatal Error  ] Failed to open input file \"" + cut + "\" ")) << refused.out;
   EXPECT_FALSE(fs::exists(dir_ / "cut.fvx"));
+  // A book written into its own folder is no record of the next one.
+  const std::string inside = (dir_ / "records" / "inside.fv").string();
+  ASSERT_EQ(Run({"fv-pack", folder, "-o", inside}).exit_code, 0);
+  EXPECT_NE(Run({"fv-pack", folder, "-o", inside}).out.find("2 records"), std::string::npos);
   // Packing needs a folder with records and an output.
   fs::create_directories(dir_ / "empty");
   EXPECT_EQ(Run({"fv-pack", (dir_ / "empty").string(), "-o", cut}).exit_code, 1);
