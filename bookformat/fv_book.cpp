@@ -107,6 +107,7 @@ bool CFvwBook::Fail(std::string message) {
 
 bool CFvwBook::Open(const std::string& path) {
   Close();
+  error_.clear();
   platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
   if (!file.IsOpen()) {
     return Fail(std::string("cannot open the file: ") + std::strerror(file.LastError()));
@@ -116,14 +117,14 @@ bool CFvwBook::Open(const std::string& path) {
 
 bool CFvwBook::Open(std::unique_ptr<ByteSource> source) {
   Close();
+  error_.clear();
   source_ = std::move(source);
   bool ok = source_ != nullptr && ReadLayout();
   // Every subject once, so that damage anywhere refuses the whole book.
   for (uint32_t i = 0; ok && i < RecordCount(); ++i) ok = Decode(i, true, nullptr, nullptr);
   if (!ok) {
-    std::string why = source_ == nullptr ? "no file" : error_;
+    if (source_ == nullptr) error_ = "no file";
     Close();
-    error_ = std::move(why);
   }
   return ok;
 }
@@ -134,7 +135,6 @@ void CFvwBook::Close() {
   window_start_ = 0;
   starts_.clear();
   compressed_ = false;
-  error_.clear();
 }
 
 bool CFvwBook::ReadAhead(uint64_t position, void* out, size_t count) {

@@ -120,7 +120,8 @@ class CFvwBook {
     return Decode(index, false, heading, text);
   }
 
-  // Why the last Open or Read failed, for tools and logs.
+  // Why the last Open or Read failed, for tools and logs; kept after
+  // Close, so that whoever opened the book through another layer can tell.
   const std::string& error() const { return error_; }
 
  private:

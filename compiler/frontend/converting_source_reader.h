@@ -57,7 +57,7 @@ class CConvertingSourceReader final : public CSourceReader {
   // True when a record could not be read after the book opened (the file
   // changed or the disk failed); the input then ends early.
   bool failed() const { return failed_; }
-  // Why the last Open failed.
+  // Why the last Open (or a read after it) failed; kept after Close.
   const std::string& error() const { return book_.error(); }
 
  private:

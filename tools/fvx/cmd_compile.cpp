@@ -21,6 +21,7 @@
 #if FVX_HAVE_IMAGING
 #include "imaging/qt_image_library.h"
 #endif
+#include "compiler/frontend/converting_source_reader.h"
 #include "compiler/frontend/source_reader_factory.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -206,6 +207,11 @@ int RunCompile(const std::vector<std::string>& args) {
   bool ok = book_compiler.Compile(*reader, source, output, false,
                                   check ? compiler::CompileMode::kCheck : compiler::CompileMode::kBook);
   sigaction(SIGINT, &previous, nullptr);
+  // The message table has no words for what is wrong inside an old book.
+  if (auto* fv = dynamic_cast<compiler::CConvertingSourceReader*>(reader.get());
+      fv != nullptr && !fv->error().empty()) {
+    std::fprintf(stderr, "fvx compile: %s: %s\n", source.c_str(), fv->error().c_str());
+  }
   if (check && book_compiler.context().errors() > 0) ok = false;
   return ok ? kExitOk : kExitFailed;
 }

@@ -411,6 +411,7 @@ TEST_F(CompileCommandTest, PackedFvBooksCompileAndDamagedOnesFailToOpen) {
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_TRUE(refused.Has("[  Fatal Error  ] Failed to open input file \"" + cut + "\" ")) << refused.out;
   EXPECT_FALSE(fs::exists(dir_ / "cut.fvx"));
+  EXPECT_NE(refused.err.find("cut.fv: the book should have"), std::string::npos) << refused.err;
   // A book written into its own folder is no record of the next one.
   const std::string inside = (dir_ / "records" / "inside.fv").string();
   ASSERT_EQ(Run({"fv-pack", folder, "-o", inside}).exit_code, 0);
