@@ -21,7 +21,7 @@
 
 #include "bookformat/fv_book.h"
 #include "compiler/app/book_compiler.h"
-#include "compiler/app/test_sinks.h"
+#include "compiler/base/test_sinks.h"
 #include "compiler/backend/book_writer.h"
 #include "compiler/frontend/converting_source_reader.h"
 #include "compiler/frontend/source_reader_factory.h"
