@@ -283,6 +283,7 @@ void PageView::ShowPage(const QByteArray& html, const QByteArray& charset, const
   anchor_ = anchor;
   restore_ = restore;
   loaded_ = false;
+  pending_ = true;
   highlight_visible_ = true;
   page_->load(QUrl(QStringLiteral("fvxapp:///page/%1").arg(++serial_)));
 }
@@ -292,7 +293,9 @@ void PageView::AllowFile(const QString& path) { handler_->files.insert(path); }
 const QByteArray& PageView::pageBytes() const { return handler_->html; }
 
 void PageView::OnLoadFinished(bool ok) {
-  if (page_->url().scheme() != kScheme) return;
+  // A refused navigation (a link click) reports a failed load of its own.
+  if (!ok || !pending_ || page_->url().scheme() != kScheme) return;
+  pending_ = false;
   QString script = QStringLiteral("window.__fvxDrag=%1;").arg(drag_ ? "true" : "false");
   if (restore_) {
     // The saved position scaled to the page's height now.

@@ -90,6 +90,7 @@ class PageView : public QWidget {
   std::optional<ScrollState> restore_;
   ScrollState scroll_;
   bool loaded_ = false;
+  bool pending_ = false;  // a page was written and has not finished loading
   bool dark_ = false;
   bool drag_ = false;
   bool highlight_visible_ = true;
