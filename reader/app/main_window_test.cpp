@@ -17,6 +17,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWebEngineView>
+#include <QImage>
+#include <QSet>
 #include <atomic>
 #include <thread>
 
@@ -413,6 +415,73 @@ class MainWindowTest : public QObject {
     QVERIFY(window->pageView()->pageBytes().contains(
         QStringLiteral("FvxAutoJumpAnchor_%1").arg(position).toLatin1()));
     QVERIFY(window->pageView()->scrollState().offset > 150);
+  }
+
+  // Pictures of the window for people to look at, under the build folder;
+  // each must show more than a blank page.
+  void screenshots() {
+    const QString folder = QStringLiteral(FVX_BINARY_DIR "/screenshots");
+    QDir().mkpath(folder);
+    auto window = NewWindow();
+    window->resize(1200, 800);
+    auto shoot = [&](const QString& name) {
+      QTest::qWait(400);  // let the page paint
+      const QImage image = window->grab().toImage();
+      QVERIFY(image.save(folder + "/" + name + ".png"));
+      // Not blank: the page area holds text in many shades.
+      const QRect page = window->pageView()->geometry().translated(
+          window->pageView()->mapTo(window.get(), QPoint(0, 0)) - window->pageView()->pos());
+      QSet<QRgb> colours;
+      for (int y = page.top(); y < page.bottom(); y += 3) {
+        for (int x = page.left(); x < page.right(); x += 3) colours.insert(image.pixel(x, y));
+      }
+      QVERIFY2(colours.size() > 8, qPrintable(name + ": the page looks blank"));
+    };
+    QVERIFY(OpenAndWait(*window, sample_));
+    QVERIFY(window->document()->HasFrontCover());
+    QSignalSpy shown(window.get(), &MainWindow::pageShown);
+    QVERIFY(window->ShowRow(0, 0, false));
+    QVERIFY(shown.wait(15000));
+    shoot("cover");
+    QVERIFY(ShowAndWait(*window, 0));
+    shoot("first_subject");
+
+    SearchQuery query;
+    query.words[0] = "moons";
+    query.from_beginning = true;
+    window->StartSearch(query);
+    QVERIFY(shown.wait(15000));
+    shoot("search_hit");
+
+    QTreeWidget* tree = window->categoryTree();
+    QTreeWidgetItem* type = nullptr;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+      if (tree->topLevelItem(i)->text(0) == "Type") type = tree->topLevelItem(i);
+    }
+    QVERIFY(type);
+    type->setExpanded(true);
+    int planet = -1;
+    for (int i = 0; i < type->childCount(); ++i) {
+      if (type->child(i)->text(0) == "planet") planet = i;
+    }
+    QVERIFY(planet >= 0);
+    tree->setCurrentItem(type->child(planet));
+    QVERIFY(window->ApplyCategoryValue(type->data(0, Qt::UserRole + 1).toUInt(),
+                                       static_cast<uint32_t>(planet)));
+    QVERIFY(shown.wait(15000));
+    QVERIFY(window->document()->HasResults());
+    shoot("filtered_list");
+
+    window->findChild<QAction*>("dark_theme")->setChecked(true);
+    QVERIFY(ShowAndWait(*window, window->document()->Results()[4]));  // Neptune, with its picture
+    shoot("dark_theme");
+    // The page's pictures came through the scheme.
+    QCOMPARE(window->pageView()
+                 ->Evaluate("Array.from(document.images).filter(function(i){"
+                            "return i.complete && i.naturalWidth > 0;}).length")
+                 .toInt(),
+             1);
+    window->findChild<QAction*>("dark_theme")->setChecked(false);
   }
 };
 

@@ -153,12 +153,15 @@ class PageSchemeHandler : public QWebEngineUrlSchemeHandler {
       ReplyFile(job, QStringLiteral(":/htmlres/") + name);
       return;
     }
-    if (path.startsWith(QLatin1String("/page/"))) {
-      Reply(job, "text/html;charset=" + charset, html);
+    // The page names its pictures by absolute path; resolved against the
+    // page's address they arrive below "/page".
+    const QString file = path.startsWith(QLatin1String("/page/")) ? path.mid(5) : path;
+    if (files.count(file) != 0) {
+      ReplyFile(job, file);
       return;
     }
-    if (files.count(path) != 0) {
-      ReplyFile(job, path);
+    if (path.startsWith(QLatin1String("/page/"))) {
+      Reply(job, "text/html;charset=" + charset, html);
       return;
     }
     job->fail(QWebEngineUrlRequestJob::UrlNotFound);
