@@ -25,6 +25,7 @@ namespace {
 
 constexpr char kScheme[] = "fvxapp";
 constexpr char kResourceScheme[] = "res";
+constexpr char kPageHost[] = "page";
 // The page's own world is left to the book; our scripts run apart from it.
 constexpr quint32 kWorld = QWebEngineScript::ApplicationWorld;
 
@@ -43,7 +44,7 @@ constexpr char kPageScript[] = R"JS(
     if (!/^\s*fvxapp:/i.test(href)) return;
     e.preventDefault();
     e.stopPropagation();
-    window.location.href = 'fvxapp:///click?' + encodeURIComponent(href);
+    window.location.href = 'fvxapp://page/click?' + encodeURIComponent(href);
   }, true);
   var drag = null;
   document.addEventListener('mousedown', function (e) {
@@ -153,14 +154,13 @@ class PageSchemeHandler : public QWebEngineUrlSchemeHandler {
       ReplyFile(job, QStringLiteral(":/htmlres/") + name);
       return;
     }
-    // The page names its pictures by absolute path; resolved against the
-    // page's address they arrive below "/page".
-    const QString file = path.startsWith(QLatin1String("/page/")) ? path.mid(5) : path;
-    if (files.count(file) != 0) {
-      ReplyFile(job, file);
+    // The page names its pictures by absolute path, so they arrive as
+    // paths of the page's own host.
+    if (files.count(path) != 0) {
+      ReplyFile(job, path);
       return;
     }
-    if (path.startsWith(QLatin1String("/page/"))) {
+    if (url.host() == QLatin1String(kPageHost)) {
       Reply(job, "text/html;charset=" + charset, html);
       return;
     }
@@ -196,7 +196,7 @@ class PageWebPage : public QWebEnginePage {
         Q_EMIT view_->linkClicked(QByteArray::fromPercentEncoding(url.query(QUrl::FullyEncoded).toLatin1()));
         return false;
       }
-      if (url.path().startsWith(QLatin1String("/page/"))) return true;
+      if (url.host() == QLatin1String(kPageHost)) return true;
       // A link the script did not see (scripts off): the address as the
       // browser encoded it; the engine undoes whole-address escapes.
       if (type == NavigationTypeLinkClicked) Q_EMIT view_->linkClicked(url.toEncoded());
@@ -219,7 +219,9 @@ class PageWebPage : public QWebEnginePage {
 void RegisterPageSchemes() {
   for (const char* name : {kScheme, kResourceScheme}) {
     QWebEngineUrlScheme scheme(name);
-    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+    // One host for every page keeps them one site, so the engine reuses its
+    // renderer instead of starting one per page.
+    scheme.setSyntax(QWebEngineUrlScheme::Syntax::Host);
     scheme.setFlags(QWebEngineUrlScheme::LocalScheme | QWebEngineUrlScheme::LocalAccessAllowed |
                     QWebEngineUrlScheme::ContentSecurityPolicyIgnored);
     QWebEngineUrlScheme::registerScheme(scheme);
@@ -288,7 +290,7 @@ void PageView::ShowPage(const QByteArray& html, const QByteArray& charset, const
   loaded_ = false;
   pending_ = true;
   highlight_visible_ = true;
-  page_->load(QUrl(QStringLiteral("fvxapp:///page/%1").arg(++serial_)));
+  page_->load(QUrl(QStringLiteral("fvxapp://%1/%2").arg(kPageHost).arg(++serial_)));
 }
 
 void PageView::AllowFile(const QString& path) { handler_->files.insert(path); }
