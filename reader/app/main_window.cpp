@@ -433,6 +433,21 @@ void MainWindow::CreateToolBar() {
 
 // ---------------------------------------------------------------- opening
 
+void MainWindow::StartUp(const QStringList& arguments) {
+  const QString path = BookPathFromArguments(arguments);
+  if (!path.isEmpty()) {
+    OpenBook(path);
+    return;
+  }
+  const uint32_t first_time = ReadDwordWithDefault(*registry_, kFvxRegistryKey, "FirstTime", 1);
+  if (first_time != 0) {
+    registry_->WriteDword(platform::RegistryRoot::kLocalMachine, kFvxRegistryKey, "FirstTime", 0);
+    action(kCmdManual)->trigger();
+  } else {
+    action(kCmdCatalogue)->trigger();
+  }
+}
+
 bool MainWindow::OpenBook(const QString& path) {
   if (search_running_) {
     ReaderMessageBox(this, kMsgSearchInProgress, ui::kMbIconExclamation,

@@ -84,6 +84,10 @@ class MainWindow : public QMainWindow {
   explicit MainWindow(platform::Registry* registry = nullptr, QWidget* parent = nullptr);
   ~MainWindow() override;
 
+  // What the program does once its window is up: the book named on the
+  // command line, else the manual on the first start and the net library
+  // catalogue afterwards.
+  void StartUp(const QStringList& arguments);
   // Opens a book from any source (command line, dialog, drop, recent files,
   // hand-over). True when it is the open book afterwards.
   bool OpenBook(const QString& path);

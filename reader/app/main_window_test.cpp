@@ -157,6 +157,28 @@ class MainWindowTest : public QObject {
     QVERIFY(boxes_.isEmpty());
   }
 
+  void startUpOpensTheManualFirstThenTheCatalogue() {
+    registry_->DeleteValue(platform::RegistryRoot::kLocalMachine, std::string(kFvxRegistryKey),
+                           "FirstTime");
+    auto first = NewWindow();
+    first->StartUp({"-nologo"});
+    QVERIFY(first->document() != nullptr);
+    QCOMPARE(first->windowTitle(), QStringLiteral("FVXWindowsManual - Folivox3"));
+    QCOMPARE(first->document()->Heading(0), std::string_view("About Folivox"));
+
+    // Afterwards the catalogue, when there is one, in catalogue mode.
+    QDir().mkpath(dir_.filePath("home"));
+    QVERIFY(QFile::copy(book_, dir_.filePath("home/Fvx_Lib.fvx")));
+    auto second = NewWindow();
+    second->StartUp({});
+    QVERIFY(second->document() != nullptr);
+    QCOMPARE(second->windowTitle(), QStringLiteral("[Net Library] - Folivox3"));
+    QFile::remove(dir_.filePath("home/Fvx_Lib.fvx"));
+    auto third = NewWindow();
+    third->StartUp({});
+    QVERIFY(third->document() == nullptr);  // no catalogue yet: nothing happens
+  }
+
   void fileDialogAndRecentFilesOpenTheBook() {
     auto window = NewWindow();
     QString filter;
