@@ -131,6 +131,7 @@ class MainWindow : public QMainWindow {
   const History& history() const { return history_; }
   bool headingLookupHit() const { return lookup_hit_; }
   const SearchQuery& lastQuery() const { return query_; }
+  const PictureFiles& pictureFiles() const { return picture_files_; }
 
   // Hooks (null: the desktop's own behaviour).
   std::function<void(const QUrl&)> open_external;

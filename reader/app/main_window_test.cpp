@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QWebEngineView>
 #include <QImage>
@@ -497,6 +498,15 @@ class MainWindowTest : public QObject {
     window->findChild<QAction*>("dark_theme")->setChecked(true);
     QVERIFY(ShowAndWait(*window, window->document()->Results()[4]));  // Neptune, with its picture
     shoot("dark_theme");
+    // Every tool button is reachable and named for assistive tools.
+    for (int id : {kCmdFileOpen, kCmdBack, kCmdForward, kCmdSearch, kCmdSearchBackwards,
+                   kCmdSearchForwards, kCmdHighlights, kCmdAddBookmark, kCmdLeftPane, kCmdTree,
+                   kCmdDragMode, kCmdCatalogue, kCmdLocalLibrary}) {
+      auto* button = window->findChild<QToolButton*>(QString::number(id));
+      QVERIFY2(button, qPrintable(QString::number(id)));
+      QVERIFY(!button->accessibleName().isEmpty());
+      QVERIFY(button->focusPolicy() & Qt::TabFocus);
+    }
     // The page's pictures came through the scheme.
     QCOMPARE(window->pageView()
                  ->Evaluate("Array.from(document.images).filter(function(i){"
@@ -504,6 +514,13 @@ class MainWindowTest : public QObject {
                  .toInt(),
              1);
     window->findChild<QAction*>("dark_theme")->setChecked(false);
+
+    // The pictures' temporary files go with the window.
+    const std::vector<std::string> files = window->pictureFiles().paths();
+    QVERIFY(!files.empty());
+    QVERIFY(QFile::exists(QString::fromStdString(files.front())));
+    window.reset();
+    for (const std::string& file : files) QVERIFY(!QFile::exists(QString::fromStdString(file)));
   }
 };
 
