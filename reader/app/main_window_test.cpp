@@ -382,6 +382,35 @@ class MainWindowTest : public QObject {
     QVERIFY(!window->document()->HasResults());
   }
 
+  void pagesAndRowsKeepTheBooksCharacterSet() {
+    // The test book names Windows-1252.
+    testing::TestBookSpec spec =
+        testing::SimpleBook({"Un caf\xE9 noir \x80 2.", "Th\xC3\xA9 vert."});
+    spec.subjects[0].heading = "Caf\xE9";
+    spec.subjects[1].heading = "Th\xE9";
+    const QString path = WriteBook(testing::BuildTestBook(spec), "cp1252.fvx");
+    auto window = NewWindow();
+    QVERIFY(OpenAndWait(*window, path));
+    QCOMPARE(window->charset(), QByteArray("windows-1252"));
+    QCOMPARE(window->subjectModel()->index(0).data().toString(), QString::fromUtf8("Café"));
+    QCOMPARE(window->pageView()->Evaluate("document.body.innerText").toString().contains(
+                 QString::fromUtf8("Un café noir € 2.")),
+             true);
+    // A compiled book names no charset: UTF-8 headings with multi-byte
+    // sequences make it UTF-8.
+    QFile source(dir_.filePath("utf8.txt"));
+    QVERIFY(source.open(QIODevice::WriteOnly));
+    source.write("<new>Caf\xC3\xA9\nUn caf\xC3\xA9.\n\n<new>Th\xC3\xA9\nTh\xC3\xA9 vert.\n");
+    source.close();
+    const QString utf8 = Compile(source.fileName(), dir_.filePath("utf8.fvx"));
+    QVERIFY(OpenAndWait(*window, utf8));
+    QCOMPARE(window->charset(), QByteArray("UTF-8"));
+    QCOMPARE(window->subjectModel()->index(0).data().toString(), QString::fromUtf8("Café"));
+    QVERIFY(ShowAndWait(*window, 1));
+    QVERIFY(window->pageView()->Evaluate("document.body.innerText").toString().contains(
+        QString::fromUtf8("Thé vert.")));
+  }
+
   void lastPageAndScrollAreRestored() {
     {
       auto window = NewWindow();
