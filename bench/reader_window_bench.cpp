@@ -19,7 +19,7 @@
 #include "reader/app/main_window.h"
 #include "reader/app/page_view.h"
 #include "reader/app/subject_list_model.h"
-#include "reader/testing/test_book.h"
+#include "bookformat/testing/test_book.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ constexpr uint32_t kSubjects = 177000;
 
 std::string BigBook() {
   static const char* kWords[] = {"atlas", "river", "mountain", "valley", "coast", "island"};
-  fvx::reader::testing::TestBookSpec spec;
+  fvx::format::testing::TestBookSpec spec;
   spec.subjects.reserve(kSubjects);
   char heading[32];
   for (uint32_t i = 0; i < kSubjects; ++i) {
@@ -40,7 +40,7 @@ std::string BigBook() {
     spec.subjects.push_back({heading, text, false});
   }
   spec.segments = 512;
-  return fvx::reader::testing::BuildTestBook(spec);
+  return fvx::format::testing::BuildTestBook(spec);
 }
 
 }  // namespace

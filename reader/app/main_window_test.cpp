@@ -29,11 +29,13 @@
 #include "reader/app/page_view.h"
 #include "reader/app/reader_messages.h"
 #include "reader/app/subject_list_model.h"
-#include "reader/testing/test_book.h"
+#include "bookformat/testing/test_book.h"
 #include "ui/ipc/window_channel.h"
 #include "ui/richtext/pp_message_box.h"
 
 namespace fvx::reader::app {
+
+namespace testing = format::testing;
 
 class MainWindowTest : public QObject {
   Q_OBJECT
