@@ -114,6 +114,8 @@ class Verifier {
       summary.stored_bytes = blocks.empty() ? 0 : store.table_position - blocks.front().position;
       check_.stores.push_back(summary);
       blocks_[store.table_position] = blocks.size();
+      store_begin_[store.table_position] =
+          blocks.empty() ? store.table_position : blocks.front().position;
     }
     return true;
   }
@@ -186,6 +188,38 @@ class Verifier {
       return Damage("section L lists " + Num(layout_.selections.selections.size()) +
                     " selections, the header counts " + Num(h.selection_count));
     }
+    // The entries read by the header's count must end where the member
+    // table begins: a lowered count would hide the last selections.
+    const format::SelectionSection& l = layout_.selections;
+    uint64_t entries_end = l.place.position + 1 + 2 * OffsetBytes(width_);
+    for (const format::SelectionEntry& entry : l.selections) entries_end += 8 + entry.name.size();
+    if (entries_end != store_begin_[l.member_table]) {
+      return Damage("section L: the header's selection count " + Num(h.selection_count) +
+                    " does not match the entries the section holds");
+    }
+    return true;
+  }
+
+  // A store's data ends with what its counts describe: after used bytes
+  // there is only the zero padding of the last block, and no further block.
+  bool FilledByItsCounts(const std::string& what, uint64_t table, uint32_t block_size,
+                         uint64_t used) {
+    const uint64_t blocks = blocks_[table];
+    const uint64_t needed = (used + block_size - 1) / block_size;
+    if (blocks > std::max<uint64_t>(needed, 1)) {
+      return Damage(what + " holds " + Num(blocks) + " blocks, its counts describe " +
+                    Num(needed));
+    }
+    StoreStream in = Stream(table, block_size);
+    if (!in.Seek(std::min(used, in.DataSize()))) return Damage(what + " is cut short");
+    uint8_t byte = 0;
+    while (in.position() < in.DataSize()) {
+      if (!in.U8(&byte)) return Damage(what + " is cut short");
+      if (byte != 0) {
+        return Damage(what + " holds data after what its counts describe (at " +
+                      Num(in.position() - 1) + ")");
+      }
+    }
     return true;
   }
 
@@ -214,7 +248,8 @@ class Verifier {
       }
     }
     if (in.position() + subjects_ > in.DataSize()) return Damage(what + ": the subject flags are cut short");
-    return true;
+    return FilledByItsCounts(what, layout_.positions.position_table, TableBlock(),
+                             in.position() + subjects_);
   }
 
   bool Categories() {
@@ -328,7 +363,8 @@ class Verifier {
         }
       }
     }
-    return true;
+    return FilledByItsCounts("section L member table", layout_.selections.member_table,
+                             TableBlock(), in.position());
   }
 
   bool Headings() {
@@ -358,7 +394,7 @@ class Verifier {
       start = next;
     }
     if (list + start > table.DataSize()) return Damage(what + ": the headings are cut short");
-    return true;
+    return FilledByItsCounts(what, layout_.headings.heading_table, TableBlock(), list + start);
   }
 
   bool Anchors() {
@@ -758,7 +794,8 @@ class Verifier {
   format::BookFile file_;
   OffsetWidth width_ = OffsetWidth::kNarrow;
   uint32_t subjects_ = 0;
-  std::map<uint64_t, uint64_t> blocks_;  // block table position -> blocks
+  std::map<uint64_t, uint64_t> blocks_;
+  std::map<uint64_t, uint64_t> store_begin_;  // table position -> its first block
   std::vector<uint64_t> text_start_;     // per subject, and the total
   std::vector<bool> has_anchors_;
   std::vector<uint32_t> group_starts_;   // lookup groups' first sort positions

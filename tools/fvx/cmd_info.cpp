@@ -1,5 +1,7 @@
 // fvx info BOOK: the header, the counts, every section with its place and
-// size, the book id and whether the integrity digest checks.
+// size, the book id and whether the integrity digest checks (exit 1 when it
+// does not: the book is damaged). --verify is taken for the other reader
+// commands' sake; the digest is always checked.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -20,9 +22,13 @@ std::string Colour(uint32_t value) {
 
 std::string Index(uint32_t value) { return value == 0xFFFFFFFF ? "none" : std::to_string(value); }
 
-int RunInfo(const std::vector<std::string>& args) {
+int RunInfo(const std::vector<std::string>& words) {
+  std::vector<std::string> args;
+  for (const std::string& word : words) {
+    if (word != "--verify") args.push_back(word);
+  }
   if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
-    std::fprintf(stderr, "usage: fvx info BOOK\n");
+    std::fprintf(stderr, "usage: fvx info BOOK [--verify]\n");
     return kExitUsage;
   }
   compiler::BookCheck check;
@@ -88,11 +94,16 @@ int RunInfo(const std::vector<std::string>& args) {
                 static_cast<unsigned long long>(store.blocks),
                 static_cast<unsigned long long>(store.stored_bytes), store.name.c_str());
   }
+  if (!check.digest_ok) {
+    std::fprintf(stderr, "%s: the book is damaged: its integrity digest does not match\n",
+                 args[0].c_str());
+    return kExitFailed;
+  }
   return check.ok() ? kExitOk : kExitFailed;
 }
 
 }  // namespace
 
-FVX_COMMAND(info, "info BOOK", "show a book's header, counts, sections and book id", RunInfo);
+FVX_COMMAND(info, "info BOOK [--verify]", "show a book's header, counts, sections and book id", RunInfo);
 
 }  // namespace fvx::tool

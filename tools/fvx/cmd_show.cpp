@@ -15,8 +15,10 @@ namespace {
 
 // Stored text as terminal text: breaks and list items as lines, entities
 // as characters, links in brackets, pictures by their alternative text.
-std::string PlainText(std::string_view text) {
+// *complete is false when the text's element framing is broken.
+std::string PlainText(std::string_view text, bool* complete) {
   std::string out;
+  *complete = true;
   size_t at = 0;
   while (at < text.size()) {
     const uint8_t byte = static_cast<uint8_t>(text[at]);
@@ -26,7 +28,10 @@ std::string PlainText(std::string_view text) {
       continue;
     }
     const std::optional<reader::ElementView> element = reader::ReadElement(text, at);
-    if (!element) break;
+    if (!element) {
+      *complete = false;
+      break;
+    }
     at += element->size;
     const std::string_view payload = element->payload;
     auto name = [&](size_t from) {
@@ -78,11 +83,14 @@ std::string PlainText(std::string_view text) {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: fvx show BOOK (SUBJECT-INDEX | --heading TEXT) [--html] [--keep-pictures]\n");
+               "usage: fvx show BOOK (SUBJECT-INDEX | --heading TEXT) [--html] [--keep-pictures]\n"
+               "                [--verify]\n");
   return kExitUsage;
 }
 
-int RunShow(const std::vector<std::string>& args) {
+int RunShow(const std::vector<std::string>& words) {
+  bool verify;
+  const std::vector<std::string> args = TakeVerify(words, &verify);
   std::string path, heading;
   std::optional<uint32_t> index;
   bool html = false, keep = false, by_heading = false;
@@ -108,7 +116,7 @@ int RunShow(const std::vector<std::string>& args) {
     }
   }
   if (path.empty() || index.has_value() == by_heading) return Usage();
-  auto document = OpenForCommand("show", path);
+  auto document = OpenForCommand("show", path, verify);
   if (!document) return kExitFailed;
   document->LeaveTree();  // rows are the subjects, not a tree level
   if (by_heading) {
@@ -116,7 +124,7 @@ int RunShow(const std::vector<std::string>& args) {
     if (row) index = document->SubjectOfRow(*row);
     if (!index) {
       std::fprintf(stderr, "fvx show: no heading at or after \"%s\"\n", heading.c_str());
-      return kExitFailed;
+      return FinishCommand("show", *document, kExitFailed);
     }
   }
   if (*index >= document->SubjectCount()) {
@@ -129,7 +137,7 @@ int RunShow(const std::vector<std::string>& args) {
     std::string page;
     if (!document->RenderPage(*document->RowOfSubject(*index), 0, 0, 0, false, &pictures, &page)) {
       std::fprintf(stderr, "fvx show: subject %u cannot be read\n", *index);
-      return kExitFailed;
+      return FinishCommand("show", *document, kExitFailed);
     }
     std::fwrite(page.data(), 1, page.size(), stdout);
     std::fflush(stdout);
@@ -141,15 +149,16 @@ int RunShow(const std::vector<std::string>& args) {
       }
       files.Release();
     }
-    return written ? kExitOk : kExitFailed;
+    return FinishCommand("show", *document, written ? kExitOk : kExitFailed);
   }
   if (!document->LoadSubject(*index)) {
     std::fprintf(stderr, "fvx show: subject %u cannot be read\n", *index);
-    return kExitFailed;
+    return FinishCommand("show", *document, kExitFailed);
   }
   const std::string title(document->Heading(*index));
   std::printf("%s\n%s\n\n", title.c_str(), std::string(title.size(), '=').c_str());
-  const std::string text = PlainText(document->CurrentText());
+  bool complete;
+  const std::string text = PlainText(document->CurrentText(), &complete);
   std::fwrite(text.data(), 1, text.size(), stdout);
   if (text.empty() || text.back() != '\n') std::fputc('\n', stdout);
   bool first = true;
@@ -166,12 +175,17 @@ int RunShow(const std::vector<std::string>& args) {
     std::printf("%s\n", line.c_str());
   }
   std::printf("\n(reading progress %d%%)\n", document->ReadingProgress());
-  return kExitOk;
+  if (!complete) {
+    std::fprintf(stderr, "fvx show: %s: the book is damaged: the text of subject %u breaks off\n",
+                 path.c_str(), *index);
+    return FinishCommand("show", *document, kExitFailed);
+  }
+  return FinishCommand("show", *document, kExitOk);
 }
 
 }  // namespace
 
-FVX_COMMAND(show, "show BOOK (SUBJECT-INDEX | --heading TEXT) [--html] [--keep-pictures]",
+FVX_COMMAND(show, "show BOOK (SUBJECT-INDEX | --heading TEXT) [--html] [--keep-pictures] [--verify]",
             "show a subject as text, or exactly the HTML page the reader builds", RunShow);
 
 }  // namespace fvx::tool

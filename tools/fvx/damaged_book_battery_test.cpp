@@ -1,0 +1,326 @@
+// The damaged-book battery: the sample book, compiled by fvx and given a
+// bookmark, then cut short at every kind of place, with a few hundred flipped
+// bits and with header fields overwritten, through every reader command of
+// fvx as users run it. Each run is a child process with a time limit (alarm)
+// and an address-space limit: a crash, a hang or a runaway allocation fails
+// the test. A run that says the book is damaged must exit 1; a run that
+// exits 1 must say why; under --verify every damaged book must exit 1 unless
+// the change lies where no check can see it (the figures say how often).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bookformat/book_layout.h"
+#include "bookformat/coding.h"
+#include "platform/file.h"
+
+namespace {
+
+constexpr unsigned kSecondsPerRun = 5;
+constexpr rlim_t kAddressSpace = rlim_t{768} << 20;
+
+struct ChildRun {
+  bool crashed = false;
+  bool hung = false;
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(int fd) {
+  std::string bytes;
+  ::lseek(fd, 0, SEEK_SET);
+  char buffer[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) bytes.append(buffer, static_cast<size_t>(n));
+  return bytes;
+}
+
+ChildRun RunFvx(const std::vector<std::string>& args) {
+  ChildRun run;
+  const int out = ::memfd_create("fvx-out", MFD_CLOEXEC);
+  const int err = ::memfd_create("fvx-err", MFD_CLOEXEC);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    const int nothing = ::open("/dev/null", O_RDONLY);
+    if (nothing >= 0) ::dup2(nothing, 0);
+#if !FVX_SANITIZED
+    const struct rlimit limit = {kAddressSpace, kAddressSpace};
+    ::setrlimit(RLIMIT_AS, &limit);
+#endif
+    ::alarm(kSecondsPerRun);  // kept across exec: a hang ends in SIGALRM
+    std::vector<char*> argv;
+    std::string program = FVX_TOOL;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(FVX_TOOL, argv.data());
+    std::_Exit(127);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+  }
+  if (WIFSIGNALED(status)) {
+    run.hung = WTERMSIG(status) == SIGALRM;
+    run.crashed = !run.hung;
+  } else {
+    run.status = WEXITSTATUS(status);
+  }
+  run.out = ReadAll(out);
+  run.err = ReadAll(err);
+  ::close(out);
+  ::close(err);
+  return run;
+}
+
+std::string ReadFile(const std::string& path) {
+  fvx::platform::File file = fvx::platform::File::Open(path, fvx::platform::File::Mode::kRead);
+  std::string bytes(static_cast<size_t>(file.Size().value_or(0)), '\0');
+  if (!bytes.empty() && !file.ReadAt(0, bytes.data(), bytes.size())) bytes.clear();
+  return bytes;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  fvx::platform::File file =
+      fvx::platform::File::Open(path, fvx::platform::File::Mode::kCreateTruncate);
+  ASSERT_TRUE(file.IsOpen() && file.Write(bytes.data(), bytes.size())) << path;
+}
+
+// Picture files are numbered per run; the numbers say nothing about the book.
+std::string Normalised(const std::string& out) {
+  static const std::regex picture("fvxtmp_[0-9]+");
+  return std::regex_replace(out, picture, "fvxtmp_N");
+}
+
+struct Damaged {
+  std::string label;
+  std::string bytes;
+  // Where no check can see a change: fields outside the digest that any
+  // value fills (colours, picture choices, the user's own slot table).
+  bool unverifiable = false;
+};
+
+class DamagedBookBattery : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#if !FVX_TOOL_HAS_PICTURES
+    GTEST_SKIP() << "fvx was built without pictures; the sample book needs them";
+#endif
+    char pattern[] = "/tmp/fvx-battery-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    ::setenv("TMPDIR", folder_.c_str(), 1);
+    ::setenv("FVX_HOME", folder_.c_str(), 1);
+    ::setenv("FVX_REGISTRY", (folder_ + "/registry.db").c_str(), 1);
+    book_ = folder_ + "/solar.fvx";
+    const ChildRun compiled =
+        RunFvx({"compile", std::string(FVX_SOURCE_DIR) + "/examples/solar_system.txt", "-o", book_});
+    ASSERT_EQ(compiled.status, 0) << compiled.err;
+    const ChildRun marked = RunFvx({"bookmarks", book_, "add", "3", "Battery mark", "12"});
+    ASSERT_EQ(marked.status, 0) << marked.err;
+    intact_ = ReadFile(book_);
+    ASSERT_FALSE(intact_.empty());
+  }
+
+  void TearDown() override {
+    if (!folder_.empty()) {
+      const std::string command = "rm -rf '" + folder_ + "'";
+      EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+  }
+
+  std::vector<std::vector<std::string>> Commands(const std::string& path) const {
+    return {
+        {"headings", path},
+        {"headings", path, "Sa"},
+        {"show", path, "5"},
+        {"show", path, "20", "--html"},
+        {"search", path, "planet", "--all"},
+        {"search", path, "ice", "moons", "--or2"},
+        {"filter", path, "Type = moon<AND>Mean radius >= 500"},
+        {"categories", path},
+        {"selections", path},
+        {"selections", path, "Giant planets"},
+        {"bookmarks", path, "list"},
+        {"info", path},
+    };
+  }
+
+  std::vector<Damaged> DamagedBooks() const {
+    fvx::format::BookFile file;
+    fvx::format::BookLayout layout;
+    fvx::format::FormatError error;
+    EXPECT_TRUE(fvx::format::OpenBook(book_, &file, &layout, &error)) << error.reason;
+    const uint64_t start = layout.container.stream_start;
+    const uint64_t size = intact_.size();
+    std::vector<Damaged> books;
+
+    // Truncation: inside the container header and record list, at, after
+    // and inside every section, and within the trailing record.
+    std::set<uint64_t> cuts = {0, 1, 40, 77, 78, start - 1, start, size - 64, size - 1};
+    for (const fvx::format::SectionPlace& place : layout.Sections()) {
+      for (uint64_t at : {place.position, place.position + 1, (place.position + place.next) / 2,
+                          place.next - 1}) {
+        cuts.insert(start + at);
+      }
+    }
+    for (const fvx::format::StoreRef& store : layout.Stores()) cuts.insert(start + store.table_position + 2);
+    for (uint64_t cut : cuts) {
+      if (cut < size) books.push_back({"cut at " + std::to_string(cut), intact_.substr(0, cut)});
+    }
+
+    // Which bytes no check can judge: colours, picture choices and the
+    // slot table's entries (the user writes those; no digest covers them).
+    const uint64_t v1_fields = start + 41;  // background .. visited-link colour
+    auto unverifiable = [&](uint64_t at) {
+      if (at >= v1_fields && at < v1_fields + 20) return true;
+      if (layout.bookmarks && at >= start + layout.bookmarks->slot_table + 4 &&
+          at < start + layout.bookmarks->place.next) {
+        return true;
+      }
+      return false;
+    };
+
+    // Bit flips all over the file.
+    std::mt19937 random(20261208);
+    for (int flip = 0; flip < 300; ++flip) {
+      const uint64_t at = random() % size;
+      const int bit = static_cast<int>(random() % 8);
+      std::string bytes = intact_;
+      bytes[at] = static_cast<char>(bytes[at] ^ (1 << bit));
+      books.push_back({"bit " + std::to_string(bit) + " of byte " + std::to_string(at),
+                       std::move(bytes), unverifiable(at)});
+    }
+
+    // Header fields and the fixed fields of sections overwritten.
+    struct Field {
+      const char* name;
+      uint64_t stream_position;
+    };
+    std::vector<Field> fields = {{"header next", 1},         {"table block size", 9},
+                                 {"content block size", 13}, {"subject count", 17},
+                                 {"anchor count", 21},       {"picture count", 25},
+                                 {"category count", 29},     {"selection count", 33},
+                                 {"end of book", 37},        {"background tile", 45}};
+    for (const fvx::format::SectionPlace& place : layout.Sections()) {
+      if (place.tag != 'H' && place.tag != 'I') fields.push_back({"a section's next", place.position + 1});
+    }
+    for (const fvx::format::StoreRef& store : layout.Stores()) {
+      fields.push_back({store.name, store.table_position});  // the first block's position
+    }
+    for (const fvx::format::CategorySection& c : layout.categories) {
+      fields.push_back({"a category's value count", c.place.position + 1 + 4 + 4 + c.name.size() + 4});
+    }
+    if (layout.bookmarks) fields.push_back({"the slot table's place", layout.bookmarks->place.position + 5});
+    if (layout.bookmarks) fields.push_back({"the slot count", layout.bookmarks->slot_table});
+    for (const Field& field : fields) {
+      const uint64_t at = start + field.stream_position;
+      if (at + 4 > size) continue;
+      const uint32_t value = fvx::format::LoadU32(reinterpret_cast<const uint8_t*>(&intact_[at]));
+      for (uint32_t replacement : {0u, 1u, value - 1, value + 1, value * 2, 200000000u, 0x7FFFFFFFu,
+                                   0xFFFFFFFFu}) {
+        if (replacement == value) continue;
+        std::string bytes = intact_;
+        fvx::format::StoreU32(reinterpret_cast<uint8_t*>(&bytes[at]), replacement);
+        const bool user_data = std::string(field.name) == "the slot count" &&
+                               replacement < value;  // fewer bookmarks: the user's own table
+        books.push_back({std::string(field.name) + " = " + std::to_string(replacement),
+                         std::move(bytes),
+                         user_data || std::string(field.name) == "background tile"});
+      }
+    }
+    return books;
+  }
+
+  std::string folder_;
+  std::string book_;
+  std::string intact_;
+};
+
+TEST_F(DamagedBookBattery, EveryReaderCommandFailsCleanly) {
+  std::vector<std::string> baseline;
+  for (const std::vector<std::string>& command : Commands(book_)) {
+    const ChildRun run = RunFvx(command);
+    ASSERT_EQ(run.status, 0) << command[0] << ": " << run.err;
+    ASSERT_EQ(run.err, "") << command[0];
+    baseline.push_back(Normalised(run.out));
+  }
+
+  const std::string path = folder_ + "/damaged.fvx";
+  const std::vector<Damaged> books = DamagedBooks();
+  int silent_changes = 0, reported = 0, unchanged = 0, caught_by_verify = 0;
+  int unverifiable_passed = 0;
+  std::map<std::string, int> silent_kinds;
+  size_t turn = 0;
+  for (const Damaged& book : books) {
+    WriteFile(path, book.bytes);
+    bool changed_silently = false, detected = false, same = true;
+    const std::vector<std::vector<std::string>> commands = Commands(path);
+    for (size_t c = 0; c < commands.size(); ++c) {
+      const ChildRun run = RunFvx(commands[c]);
+      const std::string what = commands[c][0] + " on " + book.label;
+      ASSERT_FALSE(run.crashed) << what;
+      ASSERT_FALSE(run.hung) << what;
+      EXPECT_TRUE(run.status == 0 || run.status == 1) << what << ": " << run.status;
+      if (run.status == 1) {
+        EXPECT_NE(run.err, "") << what << " failed without saying why";
+        detected = true;
+      }
+      if (run.err.find("damaged") != std::string::npos) {
+        EXPECT_EQ(run.status, 1) << what << " reported damage: " << run.err;
+      }
+      if (!run.err.empty()) {
+        EXPECT_EQ(run.status, 1) << what << " said something and exited 0: " << run.err;
+      }
+      if (run.status == 0 && Normalised(run.out) != baseline[c]) {
+        changed_silently = true;
+        silent_kinds[commands[c][0]]++;
+      }
+      if (run.status != 0 || Normalised(run.out) != baseline[c]) same = false;
+    }
+    if (changed_silently) ++silent_changes;
+    if (detected) ++reported;
+    if (same) ++unchanged;
+
+    // --verify: one command per book in turn, the book must be refused.
+    std::vector<std::string> verified = commands[turn++ % commands.size()];
+    verified.push_back("--verify");
+    const ChildRun run = RunFvx(verified);
+    ASSERT_FALSE(run.crashed || run.hung) << verified[0] << " --verify on " << book.label;
+    if (run.status == 1) {
+      ++caught_by_verify;
+      EXPECT_NE(run.err, "") << book.label;
+    } else if (book.unverifiable) {
+      ++unverifiable_passed;
+    } else {
+      ADD_FAILURE() << verified[0] << " --verify accepted " << book.label;
+    }
+  }
+  std::printf(
+      "damaged books: %zu; a command reported damage (exit 1): %d; exit 0 with changed output "
+      "without --verify: %d; every output unchanged: %d; refused under --verify: %d; passed "
+      "--verify with a change no check can see: %d\n",
+      books.size(), reported, silent_changes, unchanged, caught_by_verify, unverifiable_passed);
+  for (const auto& [command, count] : silent_kinds) {
+    std::printf("  changed output, exit 0: %s %d\n", command.c_str(), count);
+  }
+}
+
+}  // namespace
