@@ -102,6 +102,9 @@ bool BookDocument::Finish(OpenCode* code, const std::string& writable_path) {
   subject_count_ = header.subject_count;
   table_cache_ = std::make_unique<BlockCache>(&file_, width_, header.table_block_size,
                                               format::kTableCacheBlocks);
+  if (!CountsMatchTheirSections(&open_failure_)) {
+    return FailOpen(code, OpenCode::kDamaged, open_failure_);
+  }
   content_cache_ = std::make_unique<BlockCache>(&file_, width_, header.content_block_size,
                                                 format::kContentCacheBlocks);
   if (layout_.search_index) {
@@ -136,6 +139,37 @@ bool BookDocument::Finish(OpenCode* code, const std::string& writable_path) {
     tree_at_root_ = true;  // a tree without a "root" node lists every subject
   }
   if (code != nullptr) *code = OpenCode::kOk;
+  return true;
+}
+
+// The header's counts lie outside the digest. Two cost a read each and
+// would otherwise hide subjects or selections without a trace: the last
+// subject's text must end at the text total, and the selection entries must
+// end where the member table's first block begins.
+bool BookDocument::CountsMatchTheirSections(std::string* reason) {
+  uint64_t end = 0;
+  if (!format::ReadTableOff(*table_cache_, layout_.positions.position_table,
+                            uint64_t{subject_count_} * 2, width_, &end) ||
+      end != layout_.positions.text_total) {
+    *reason = "the subject count " + std::to_string(subject_count_) +
+              " does not match the position table";
+    return false;
+  }
+  const format::SelectionSection& l = layout_.selections;
+  const uint64_t w = format::OffsetBytes(width_);
+  uint64_t entries_end = l.place.position + 1 + 2 * w;
+  for (const format::SelectionEntry& entry : l.selections) entries_end += 8 + entry.name.size();
+  uint8_t first[8];
+  if (!file_.ReadAt(l.member_table, first, w)) {
+    *reason = "the member table of the selections is cut short";
+    return false;
+  }
+  const uint64_t store_begin = format::LoadOff(first, width_);  // the table itself when empty
+  if (entries_end != store_begin) {
+    *reason = "the selection count " + std::to_string(l.selections.size()) +
+              " does not match the selections section";
+    return false;
+  }
   return true;
 }
 

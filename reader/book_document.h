@@ -210,6 +210,7 @@ class BookDocument final : public Document {
   // writable_path: the file bookmark edits are written to (empty: none).
   bool Finish(OpenCode* code, const std::string& writable_path);
   bool FailOpen(OpenCode* code, OpenCode value, std::string reason);
+  bool CountsMatchTheirSections(std::string* reason);
   // Records damage met on a read (once per subject; the list is bounded).
   void NoteDamage(std::string what);
   void ResetState();

@@ -1,7 +1,7 @@
 // fvx info BOOK: the header, the counts, every section with its place and
 // size, the book id and whether the integrity digest checks (exit 1 when it
-// does not: the book is damaged). --verify is taken for the other reader
-// commands' sake; the digest is always checked.
+// does not: the book is damaged). With --verify, as for every reader
+// command, the whole book must first pass the checks of "fvx verify".
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,14 +24,23 @@ std::string Index(uint32_t value) { return value == 0xFFFFFFFF ? "none" : std::t
 
 int RunInfo(const std::vector<std::string>& words) {
   std::vector<std::string> args;
+  bool verify = false;
   for (const std::string& word : words) {
-    if (word != "--verify") args.push_back(word);
+    if (word == "--verify") {
+      verify = true;
+    } else {
+      args.push_back(word);
+    }
   }
   if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
     std::fprintf(stderr, "usage: fvx info BOOK [--verify]\n");
     return kExitUsage;
   }
   compiler::BookCheck check;
+  if (verify && !compiler::VerifyBook(args[0], &check)) {
+    std::fprintf(stderr, "%s: the book is damaged: %s\n", args[0].c_str(), check.problem.c_str());
+    return kExitFailed;
+  }
   if (!compiler::InspectBook(args[0], &check)) {
     std::fprintf(stderr, "%s: cannot be read: %s\n", args[0].c_str(), check.problem.c_str());
     return kExitFailed;

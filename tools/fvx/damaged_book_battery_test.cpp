@@ -1,9 +1,10 @@
 // The damaged-book battery: the sample book, compiled by fvx and given a
 // bookmark, then cut short at every kind of place, with a few hundred flipped
 // bits and with header fields overwritten, through every reader command of
-// fvx as users run it. Each run is a child process with a time limit (alarm)
-// and an address-space limit: a crash, a hang or a runaway allocation fails
-// the test. A run that says the book is damaged must exit 1; a run that
+// fvx. The commands' own code is linked in and each run is a forked child
+// (an exec per run would cost ten times more) with a time limit (alarm) and
+// an address-space limit: a crash, a hang or a runaway allocation fails the
+// test. A run that says the book is damaged must exit 1; a run that
 // exits 1 must say why; under --verify every damaged book must exit 1 unless
 // the change lies where no check can see it (the figures say how often).
 #include <gtest/gtest.h>
@@ -19,14 +20,27 @@
 #include <cstdlib>
 #include <map>
 #include <random>
-#include <regex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "bookformat/book_layout.h"
 #include "bookformat/coding.h"
 #include "platform/file.h"
+#include "tools/fvx/command.h"
+
+// The reader commands register themselves here, as they do in fvx.
+namespace fvx::tool {
+namespace {
+std::vector<Command>& Registry() {
+  static std::vector<Command> commands;
+  return commands;
+}
+}  // namespace
+void RegisterCommand(const Command& command) { Registry().push_back(command); }
+const std::vector<Command>& Commands() { return Registry(); }
+}  // namespace fvx::tool
 
 namespace {
 
@@ -50,10 +64,23 @@ std::string ReadAll(int fd) {
   return bytes;
 }
 
-ChildRun RunFvx(const std::vector<std::string>& args) {
-  ChildRun run;
+struct Pending {
+  pid_t pid = -1;
+  int out = -1;
+  int err = -1;
+};
+
+// Starts a run: args[0] is the command; "compile" and anything else not
+// linked in runs the fvx program itself.
+Pending StartFvx(const std::vector<std::string>& args) {
   const int out = ::memfd_create("fvx-out", MFD_CLOEXEC);
   const int err = ::memfd_create("fvx-err", MFD_CLOEXEC);
+  const fvx::tool::Command* linked = nullptr;
+  for (const fvx::tool::Command& command : fvx::tool::Commands()) {
+    if (args[0] == command.name) linked = &command;
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
   const pid_t child = ::fork();
   if (child == 0) {
     ::dup2(out, 1);
@@ -65,6 +92,12 @@ ChildRun RunFvx(const std::vector<std::string>& args) {
     ::setrlimit(RLIMIT_AS, &limit);
 #endif
     ::alarm(kSecondsPerRun);  // kept across exec: a hang ends in SIGALRM
+    if (linked != nullptr) {
+      const int status = linked->run(std::vector<std::string>(args.begin() + 1, args.end()));
+      std::fflush(stdout);
+      std::fflush(stderr);
+      std::_Exit(status);
+    }
     std::vector<char*> argv;
     std::string program = FVX_TOOL;
     argv.push_back(program.data());
@@ -74,9 +107,15 @@ ChildRun RunFvx(const std::vector<std::string>& args) {
     ::execv(FVX_TOOL, argv.data());
     std::_Exit(127);
   }
+  return {child, out, err};
+}
+
+ChildRun FinishFvx(const Pending& pending) {
+  ChildRun run;
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
+  while (::waitpid(pending.pid, &status, 0) < 0) {
   }
+  const int out = pending.out, err = pending.err;
   if (WIFSIGNALED(status)) {
     run.hung = WTERMSIG(status) == SIGALRM;
     run.crashed = !run.hung;
@@ -89,6 +128,8 @@ ChildRun RunFvx(const std::vector<std::string>& args) {
   ::close(err);
   return run;
 }
+
+ChildRun RunFvx(const std::vector<std::string>& args) { return FinishFvx(StartFvx(args)); }
 
 std::string ReadFile(const std::string& path) {
   fvx::platform::File file = fvx::platform::File::Open(path, fvx::platform::File::Mode::kRead);
@@ -105,8 +146,17 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 // Picture files are numbered per run; the numbers say nothing about the book.
 std::string Normalised(const std::string& out) {
-  static const std::regex picture("fvxtmp_[0-9]+");
-  return std::regex_replace(out, picture, "fvxtmp_N");
+  static constexpr std::string_view kPrefix = "fvxtmp_";
+  std::string normal;
+  size_t at = 0;
+  for (size_t found; (found = out.find(kPrefix, at)) != std::string::npos;) {
+    normal.append(out, at, found + kPrefix.size() - at);
+    at = found + kPrefix.size();
+    while (at < out.size() && out[at] >= '0' && out[at] <= '9') ++at;
+    normal += 'N';
+  }
+  normal.append(out, at, std::string::npos);
+  return normal;
 }
 
 struct Damaged {
@@ -146,6 +196,9 @@ class DamagedBookBattery : public ::testing::Test {
     }
   }
 
+  // Commands whose exit 1 without a word means "nothing found".
+  static bool MayFindNothing(size_t command) { return command == 1 || command == 4 || command == 5; }
+
   std::vector<std::vector<std::string>> Commands(const std::string& path) const {
     return {
         {"headings", path},
@@ -154,7 +207,7 @@ class DamagedBookBattery : public ::testing::Test {
         {"show", path, "20", "--html"},
         {"search", path, "planet", "--all"},
         {"search", path, "ice", "moons", "--or2"},
-        {"filter", path, "Type = moon<AND>Mean radius >= 500"},
+        {"filter", path, "Type = planet<OR>Type = moon"},
         {"categories", path},
         {"selections", path},
         {"selections", path, "Giant planets"},
@@ -186,10 +239,12 @@ class DamagedBookBattery : public ::testing::Test {
       if (cut < size) books.push_back({"cut at " + std::to_string(cut), intact_.substr(0, cut)});
     }
 
-    // Which bytes no check can judge: colours, picture choices and the
-    // slot table's entries (the user writes those; no digest covers them).
+    // Which bytes no check can judge: the container's name and dates,
+    // colours, picture choices and the slot table's entries (the user
+    // writes those; no digest covers them).
     const uint64_t v1_fields = start + 41;  // background .. visited-link colour
     auto unverifiable = [&](uint64_t at) {
+      if (at < 32 || (at >= 36 && at < 48)) return true;  // the container's name and dates
       if (at >= v1_fields && at < v1_fields + 20) return true;
       if (layout.bookmarks && at >= start + layout.bookmarks->slot_table + 4 &&
           at < start + layout.bookmarks->place.next) {
@@ -234,8 +289,7 @@ class DamagedBookBattery : public ::testing::Test {
       const uint64_t at = start + field.stream_position;
       if (at + 4 > size) continue;
       const uint32_t value = fvx::format::LoadU32(reinterpret_cast<const uint8_t*>(&intact_[at]));
-      for (uint32_t replacement : {0u, 1u, value - 1, value + 1, value * 2, 200000000u, 0x7FFFFFFFu,
-                                   0xFFFFFFFFu}) {
+      for (uint32_t replacement : {0u, value - 1, value + 1, 200000000u, 0xFFFFFFFFu}) {
         if (replacement == value) continue;
         std::string bytes = intact_;
         fvx::format::StoreU32(reinterpret_cast<uint8_t*>(&bytes[at]), replacement);
@@ -266,20 +320,30 @@ TEST_F(DamagedBookBattery, EveryReaderCommandFailsCleanly) {
   const std::string path = folder_ + "/damaged.fvx";
   const std::vector<Damaged> books = DamagedBooks();
   int silent_changes = 0, reported = 0, unchanged = 0, caught_by_verify = 0;
-  int unverifiable_passed = 0;
+  int unverifiable_passed = 0, found_nothing = 0;
   std::map<std::string, int> silent_kinds;
   size_t turn = 0;
   for (const Damaged& book : books) {
     WriteFile(path, book.bytes);
-    bool changed_silently = false, detected = false, same = true;
+    bool changed_silently = false, detected = false, same = true, nothing = false;
     const std::vector<std::vector<std::string>> commands = Commands(path);
+    // Every command on the book at once, and one of them again under --verify.
+    std::vector<std::string> verified = commands[turn++ % commands.size()];
+    verified.push_back("--verify");
+    std::vector<Pending> pending;
+    for (const std::vector<std::string>& command : commands) pending.push_back(StartFvx(command));
+    pending.push_back(StartFvx(verified));
+    std::vector<ChildRun> runs;
+    for (const Pending& p : pending) runs.push_back(FinishFvx(p));
     for (size_t c = 0; c < commands.size(); ++c) {
-      const ChildRun run = RunFvx(commands[c]);
+      const ChildRun& run = runs[c];
       const std::string what = commands[c][0] + " on " + book.label;
       ASSERT_FALSE(run.crashed) << what;
       ASSERT_FALSE(run.hung) << what;
       EXPECT_TRUE(run.status == 0 || run.status == 1) << what << ": " << run.status;
-      if (run.status == 1) {
+      if (run.status == 1 && run.err.empty() && MayFindNothing(c)) {
+        nothing = true;
+      } else if (run.status == 1) {
         EXPECT_NE(run.err, "") << what << " failed without saying why";
         detected = true;
       }
@@ -298,11 +362,10 @@ TEST_F(DamagedBookBattery, EveryReaderCommandFailsCleanly) {
     if (changed_silently) ++silent_changes;
     if (detected) ++reported;
     if (same) ++unchanged;
+    if (nothing && !detected) ++found_nothing;
 
-    // --verify: one command per book in turn, the book must be refused.
-    std::vector<std::string> verified = commands[turn++ % commands.size()];
-    verified.push_back("--verify");
-    const ChildRun run = RunFvx(verified);
+    // --verify: the book must be refused.
+    const ChildRun& run = runs.back();
     ASSERT_FALSE(run.crashed || run.hung) << verified[0] << " --verify on " << book.label;
     if (run.status == 1) {
       ++caught_by_verify;
@@ -315,9 +378,11 @@ TEST_F(DamagedBookBattery, EveryReaderCommandFailsCleanly) {
   }
   std::printf(
       "damaged books: %zu; a command reported damage (exit 1): %d; exit 0 with changed output "
-      "without --verify: %d; every output unchanged: %d; refused under --verify: %d; passed "
-      "--verify with a change no check can see: %d\n",
-      books.size(), reported, silent_changes, unchanged, caught_by_verify, unverifiable_passed);
+      "without --verify: %d; only \"nothing found\" (exit 1) as a sign: %d; every output "
+      "unchanged: %d; refused under --verify: %d; passed --verify with a change no check can "
+      "see: %d\n",
+      books.size(), reported, silent_changes, found_nothing, unchanged, caught_by_verify,
+      unverifiable_passed);
   for (const auto& [command, count] : silent_kinds) {
     std::printf("  changed output, exit 0: %s %d\n", command.c_str(), count);
   }
