@@ -8,6 +8,7 @@
 
 #include "bookformat/book_layout.h"
 #include "compiler/backend/book_verifier.h"
+#include "reader/book_document.h"
 #include "tools/fvx/command.h"
 
 namespace fvx::tool {
@@ -40,6 +41,22 @@ int RunInfo(const std::vector<std::string>& words) {
   if (verify && !compiler::VerifyBook(args[0], &check)) {
     std::fprintf(stderr, "%s: the book is damaged: %s\n", args[0].c_str(), check.problem.c_str());
     return kExitFailed;
+  }
+  // The reader's own checks at open (counts against their sections, the
+  // slot table's place) see what the digest cannot.
+  {
+    reader::BookDocument document;
+    reader::OpenCode code = reader::OpenCode::kOk;
+    if (document.Open(args[0], &code) && !document.DamageFound().empty()) {
+      std::fprintf(stderr, "%s: the book is damaged: %s\n", args[0].c_str(),
+                   document.DamageFound().front().c_str());
+      return kExitFailed;
+    }
+    if (code == reader::OpenCode::kDamaged) {
+      std::fprintf(stderr, "%s: the book is damaged: %s\n", args[0].c_str(),
+                   document.OpenFailure().c_str());
+      return kExitFailed;
+    }
   }
   if (!compiler::InspectBook(args[0], &check)) {
     std::fprintf(stderr, "%s: cannot be read: %s\n", args[0].c_str(), check.problem.c_str());
