@@ -10,8 +10,8 @@
 #include "bookformat/blockstore/block_cache.h"
 #include "bookformat/book_id.h"
 #include "bookformat/book_layout.h"
+#include "compiler/app/testing/compile_for_test.h"
 #include "platform/file.h"
-#include "compiler/backend/testing/compile_for_test.h"
 #include "reader/book_document.h"
 #include "reader/picture_files.h"
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bookformat/book_layout.h"
-#include "compiler/backend/book_verifier.h"
+#include "bookformat/book_verifier.h"
 #include "reader/book_document.h"
 #include "tools/fvx/command.h"
 
@@ -37,8 +37,8 @@ int RunInfo(const std::vector<std::string>& words) {
     std::fprintf(stderr, "usage: fvx info BOOK [--verify]\n");
     return kExitUsage;
   }
-  compiler::BookCheck check;
-  if (verify && !compiler::VerifyBook(args[0], &check)) {
+  format::BookCheck check;
+  if (verify && !format::VerifyBook(args[0], &check)) {
     std::fprintf(stderr, "%s: the book is damaged: %s\n", args[0].c_str(), check.problem.c_str());
     return kExitFailed;
   }
@@ -58,7 +58,7 @@ int RunInfo(const std::vector<std::string>& words) {
       return kExitFailed;
     }
   }
-  if (!compiler::InspectBook(args[0], &check)) {
+  if (!format::InspectBook(args[0], &check)) {
     std::fprintf(stderr, "%s: cannot be read: %s\n", args[0].c_str(), check.problem.c_str());
     return kExitFailed;
   }
@@ -115,7 +115,7 @@ int RunInfo(const std::vector<std::string>& words) {
                 static_cast<unsigned long long>(place.next - place.position));
   }
   std::printf("\nstores        section  blocks  stored bytes  name\n");
-  for (const compiler::StoreSummary& store : check.stores) {
+  for (const format::StoreSummary& store : check.stores) {
     std::printf("              %-7s %7llu %13llu  %s\n", store.section.c_str(),
                 static_cast<unsigned long long>(store.blocks),
                 static_cast<unsigned long long>(store.stored_bytes), store.name.c_str());

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "compiler/backend/book_verifier.h"
+#include "bookformat/book_verifier.h"
 #include "reader/book_document.h"
 #include "tools/fvx/command.h"
 
@@ -62,8 +62,8 @@ inline std::unique_ptr<reader::BookDocument> OpenForCommand(const char* command,
   }
   // Header counts lie outside the digest: every one is checked against its
   // section, with every block and table, as "fvx verify" does.
-  compiler::BookCheck check;
-  if (verify && !compiler::VerifyBook(path, &check)) {
+  format::BookCheck check;
+  if (verify && !format::VerifyBook(path, &check)) {
     std::fprintf(stderr, "fvx %s: %s: the book is damaged: %s\n", command, path.c_str(),
                  check.problem.c_str());
     return nullptr;

@@ -1,4 +1,4 @@
-#include "compiler/backend/book_verifier.h"
+#include "bookformat/book_verifier.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,7 +11,7 @@
 #include "bookformat/search_keys.h"
 #include "platform/sha1.h"
 
-namespace fvx::compiler {
+namespace fvx::format {
 namespace {
 
 using format::OffsetBytes;
@@ -880,4 +880,4 @@ bool VerifyBook(const std::string& path, BookCheck* check) {
   return verifier.Open(path) && verifier.Full();
 }
 
-}  // namespace fvx::compiler
+}  // namespace fvx::format
