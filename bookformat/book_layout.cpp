@@ -1,5 +1,7 @@
 #include "bookformat/book_layout.h"
 
+#include <algorithm>
+
 namespace fvx::format {
 namespace {
 
@@ -47,6 +49,95 @@ bool CheckHeaderBounds(const HeaderSection& h, uint64_t header_end, uint64_t str
   if (!CountFits(h.subject_count, 4, stream_size) || !CountFits(h.anchor_count, 8, stream_size) ||
       !CountFits(h.picture_count, w + 12, stream_size)) {
     return Damaged(error, "the subject, anchor or picture count cannot fit the file");
+  }
+  return true;
+}
+
+// The most inflated bytes each store can hold, from the room its block
+// table has: a table runs from its position to the next store's table in the
+// same section (or the section's end), and every block takes one entry.
+// Nothing is read, so a count that no store could back is refused before
+// any reader loops or allocates by it.
+std::vector<uint64_t> StoreCapacities(const std::vector<StoreRef>& stores, OffsetWidth width) {
+  const uint64_t entry = OffsetBytes(width) + 1;
+  std::vector<uint64_t> capacities;
+  for (size_t i = 0; i < stores.size(); ++i) {
+    const StoreRef& store = stores[i];
+    uint64_t end = store.section.next;
+    if (i + 1 < stores.size() && stores[i + 1].section.position == store.section.position &&
+        stores[i + 1].table_position > store.table_position) {
+      end = std::min(end, stores[i + 1].table_position);
+    }
+    const uint64_t room = end > store.table_position ? end - store.table_position : 0;
+    const uint64_t blocks = room >= OffsetBytes(width) ? (room - OffsetBytes(width)) / entry : 0;
+    capacities.push_back(blocks * store.block_size);
+  }
+  return capacities;
+}
+
+// Every count of the header and the sections against the store that holds
+// its entries: the bytes below are what the readers index by those counts.
+bool CheckCountsAgainstStores(const BookLayout& layout, FormatError* error) {
+  const std::vector<StoreRef> stores = layout.Stores();
+  const std::vector<uint64_t> capacity = StoreCapacities(stores, layout.width());
+  const HeaderSection& h = layout.header;
+  const uint64_t w = OffsetBytes(layout.width());
+  const uint64_t n = h.subject_count;
+  uint64_t members = 0;
+  for (const SelectionEntry& entry : layout.selections.selections) members += entry.member_count;
+  for (size_t i = 0; i < stores.size(); ++i) {
+    const StoreRef& store = stores[i];
+    const std::string name = store.name;
+    uint64_t needed = 0;
+    const char* count = "";
+    if (store.tag == 'C') {
+      const CategorySection& c = layout.categories[store.section_index];
+      const uint64_t values = c.value_count;
+      count = "value count";
+      if (name == "value table") {
+        needed = (c.flags & CategorySection::kNumeric)
+                     ? values * 8
+                     : (values + 1) * (layout.ValueOffsetsWide(c) ? 8 : 4);
+      } else if (name == "value-to-subjects table") {
+        needed = (values + 1) * 4;
+      } else {
+        count = "subject count";
+        needed = ((c.flags & CategorySection::kMultiple) ? n + 1 : n) * 4;
+      }
+    } else if (name == "member table") {
+      count = "selection member counts";
+      needed = members * 4;
+    } else if (name == "heading table") {
+      count = "subject count";
+      needed = (n + 1) * (h.HeadingOffsetsWide() ? 8 : 4);
+    } else if (name == "anchor table") {
+      count = "anchor count";
+      needed = uint64_t{h.anchor_count} * 8;
+    } else if (name == "lookup table") {
+      count = "subject count";
+      needed = (layout.lookup->group_count + 1 + n) * 4;
+    } else if (name == "position table") {
+      count = "subject count";
+      needed = (2 * n + 1) * w;
+    } else if (name == "text table") {
+      count = "text total";
+      needed = layout.positions.text_total;
+    } else if (name == "picture directory") {
+      count = "picture count";
+      needed = uint64_t{h.picture_count} * (w + 12) + w;
+    } else if (name == "index table") {
+      const SearchIndexSection& f = *layout.search_index;
+      count = "search index counts";
+      needed = (uint64_t{f.segment_count} + 1) * 4 +
+               uint64_t{f.key_count} * (f.key_length + f.segment_count / 8);
+    }
+    if (needed > capacity[i]) {
+      std::string where(1, static_cast<char>(store.tag));
+      if (store.tag == 'C') where += " " + std::to_string(store.section_index + 1);
+      return Damaged(error, std::string("the ") + count + " needs " + std::to_string(needed) +
+                                " bytes of the " + name + " (section " + where +
+                                "), which can hold at most " + std::to_string(capacity[i]));
+    }
   }
   return true;
 }
@@ -164,6 +255,8 @@ bool ParseBookLayout(const BookFile& file, BookLayout* layout, FormatError* erro
     return Damaged(error, "the end of book " + std::to_string(h.end_of_book) +
                               " lies before the end of the information section");
   }
+
+  if (!CheckCountsAgainstStores(*layout, error)) return false;
 
   // Sections added after 'I' are read only while below the end of book.
   while (at < h.end_of_book) {

@@ -254,5 +254,30 @@ TEST(BookLayoutTest, CountsThatCannotFitTheFileAreRefused) {
   }
 }
 
+TEST(BookLayoutTest, CountsBeyondTheirStoresAndOtherBlockSizesAreRefused) {
+  // Counts a file of this size could hold, but no store of this book backs:
+  // a reader would loop or allocate by them.
+  SampleBookOptions options;
+  options.text_repeat = 40;
+  const SampleBook book = BuildSampleBook(options);
+  const uint32_t start = LoadU32(reinterpret_cast<const uint8_t*>(book.container.data()) + 78);
+  struct Change {
+    size_t field;
+    uint32_t value;
+  };
+  // subjects 17, anchors 21, pictures 25; block sizes 9 and 13.
+  for (const Change change : {Change{17, 2000}, Change{21, 2000}, Change{25, 2000},
+                              Change{9, 1u << 20}, Change{9, 4096}, Change{13, 2048},
+                              Change{13, 1u << 20}}) {
+    std::string bytes = book.container;
+    StoreU32(reinterpret_cast<uint8_t*>(bytes.data()) + start + change.field, change.value);
+    BookFile file;
+    BookLayout layout;
+    FormatError error;
+    EXPECT_FALSE(Parse(bytes, &layout, &error, &file)) << change.field << "=" << change.value;
+    EXPECT_EQ(error.status, OpenStatus::kDamaged) << change.field;
+  }
+}
+
 }  // namespace
 }  // namespace fvx::format

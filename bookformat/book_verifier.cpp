@@ -7,6 +7,7 @@
 #include "bookformat/blockstore/block_cache.h"
 #include "bookformat/book_id.h"
 #include "bookformat/coding.h"
+#include "bookformat/container.h"
 #include "bookformat/search_keys.h"
 #include "platform/sha1.h"
 
@@ -89,6 +90,20 @@ class Verifier {
     }
     width_ = layout_.width();
     subjects_ = layout_.header.subject_count;
+    // The container's last record, 64 zero bytes, follows the whole book:
+    // a file cut inside it was cut short, whatever the readers still find.
+    uint8_t last[4];
+    const uint64_t records = file_.container().record_count;
+    if (records == 0 ||
+        !file_.source().ReadAt(format::kRecordListOffset + 8 * (records - 1), last, sizeof last)) {
+      return Damage("the container's record list is cut short");
+    }
+    const uint64_t trailing = format::LoadU32(last);
+    if (trailing < file_.container().stream_start + layout_.header.end_of_book ||
+        file_.source().Size() < trailing + format::kTrailingRecordSize) {
+      return Damage("the file ends before the container's last record: it was cut short");
+    }
+    if (!ContainerFields(trailing)) return false;
     check_.book_id = format::BookIdOf(layout_.header);
     platform::Sha1Digest digest;
     const uint64_t area = layout_.IntegrityAreaPosition();
@@ -114,6 +129,8 @@ class Verifier {
       summary.stored_bytes = blocks.empty() ? 0 : store.table_position - blocks.front().position;
       check_.stores.push_back(summary);
       blocks_[store.table_position] = blocks.size();
+      store_begin_[store.table_position] =
+          blocks.empty() ? store.table_position : blocks.front().position;
     }
     return true;
   }
@@ -186,6 +203,82 @@ class Verifier {
       return Damage("section L lists " + Num(layout_.selections.selections.size()) +
                     " selections, the header counts " + Num(h.selection_count));
     }
+    // The entries read by the header's count must end where the member
+    // table begins: a lowered count would hide the last selections.
+    const format::SelectionSection& l = layout_.selections;
+    uint64_t entries_end = l.place.position + 1 + 2 * OffsetBytes(width_);
+    for (const format::SelectionEntry& entry : l.selections) entries_end += 8 + entry.name.size();
+    if (entries_end != store_begin_[l.member_table]) {
+      return Damage("section L: the header's selection count " + Num(h.selection_count) +
+                    " does not match the entries the section holds");
+    }
+    return true;
+  }
+
+  // A store's data ends with what its counts describe: after used bytes
+  // there is only the zero padding of the last block, and no further block.
+  // What the container holds besides the stream is fixed but for its name
+  // and dates: zero words, records that slice the stream in order, and the
+  // 64 zero bytes of the last record.
+  bool ContainerFields(uint64_t trailing) {
+    const uint64_t start = file_.container().stream_start;
+    const uint64_t records = file_.container().record_count;
+    if (start != format::kRecordListOffset + 8 * records) {
+      return Damage("the container's stream does not start after its record list");
+    }
+    std::vector<uint8_t> head(static_cast<size_t>(start));
+    if (!file_.source().ReadAt(0, head.data(), head.size())) {
+      return Damage("the container's header is cut short");
+    }
+    const uint8_t* name_end = static_cast<const uint8_t*>(std::memchr(head.data(), 0, 32));
+    const uint8_t* name_room_end = head.data() + 32;
+    if (name_end == nullptr ||
+        std::any_of(name_end, name_room_end, [](uint8_t b) { return b != 0; })) {
+      return Damage("the container's name is not NUL-terminated and zero-filled");
+    }
+    // attributes 0, version 1; modification, app-info, sort-info, seed and
+    // next-record-list 0.
+    if (format::LoadU16(&head[32]) != 0 || format::LoadU16(&head[34]) != 1) {
+      return Damage("the container's attributes or version are wrong");
+    }
+    for (size_t at : {48, 52, 56, 68, 72}) {
+      if (format::LoadU32(&head[at]) != 0) {
+        return Damage("the container's field at byte " + Num(at) + " is not 0");
+      }
+    }
+    for (uint64_t i = 0; i < records; ++i) {
+      const uint64_t entry = format::kRecordListOffset + 8 * i;
+      const uint64_t expected = i + 1 < records ? start + i * format::kRecordSize : trailing;
+      if (format::LoadU32(&head[entry]) != expected || format::LoadU32(&head[entry + 4]) != 0) {
+        return Damage("the container's record " + Num(i) + " is out of place");
+      }
+    }
+    uint8_t zeros[format::kTrailingRecordSize];
+    if (!file_.source().ReadAt(trailing, zeros, sizeof zeros) ||
+        std::any_of(std::begin(zeros), std::end(zeros), [](uint8_t b) { return b != 0; })) {
+      return Damage("the container's last record is not 64 zero bytes");
+    }
+    return true;
+  }
+
+  bool FilledByItsCounts(const std::string& what, uint64_t table, uint32_t block_size,
+                         uint64_t used) {
+    const uint64_t blocks = blocks_[table];
+    const uint64_t needed = (used + block_size - 1) / block_size;
+    if (blocks > std::max<uint64_t>(needed, 1)) {
+      return Damage(what + " holds " + Num(blocks) + " blocks, its counts describe " +
+                    Num(needed));
+    }
+    StoreStream in = Stream(table, block_size);
+    if (!in.Seek(std::min(used, in.DataSize()))) return Damage(what + " is cut short");
+    uint8_t byte = 0;
+    while (in.position() < in.DataSize()) {
+      if (!in.U8(&byte)) return Damage(what + " is cut short");
+      if (byte != 0) {
+        return Damage(what + " holds data after what its counts describe (at " +
+                      Num(in.position() - 1) + ")");
+      }
+    }
     return true;
   }
 
@@ -214,7 +307,8 @@ class Verifier {
       }
     }
     if (in.position() + subjects_ > in.DataSize()) return Damage(what + ": the subject flags are cut short");
-    return true;
+    return FilledByItsCounts(what, layout_.positions.position_table, TableBlock(),
+                             in.position() + subjects_);
   }
 
   bool Categories() {
@@ -328,7 +422,8 @@ class Verifier {
         }
       }
     }
-    return true;
+    return FilledByItsCounts("section L member table", layout_.selections.member_table,
+                             TableBlock(), in.position());
   }
 
   bool Headings() {
@@ -358,7 +453,7 @@ class Verifier {
       start = next;
     }
     if (list + start > table.DataSize()) return Damage(what + ": the headings are cut short");
-    return true;
+    return FilledByItsCounts(what, layout_.headings.heading_table, TableBlock(), list + start);
   }
 
   bool Anchors() {
@@ -758,7 +853,8 @@ class Verifier {
   format::BookFile file_;
   OffsetWidth width_ = OffsetWidth::kNarrow;
   uint32_t subjects_ = 0;
-  std::map<uint64_t, uint64_t> blocks_;  // block table position -> blocks
+  std::map<uint64_t, uint64_t> blocks_;
+  std::map<uint64_t, uint64_t> store_begin_;  // table position -> its first block
   std::vector<uint64_t> text_start_;     // per subject, and the total
   std::vector<bool> has_anchors_;
   std::vector<uint32_t> group_starts_;   // lookup groups' first sort positions

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bookformat/blockstore/block_store.h"
+
 namespace fvx::format {
 namespace {
 
@@ -252,11 +254,14 @@ bool ParseHeader(StreamCursor& cursor, HeaderSection* h, FormatError* error) {
     return SetError(error, OpenStatus::kDamaged,
                     "unknown character width " + std::to_string(h->character_width));
   }
-  for (uint32_t size : {h->table_block_size, h->content_block_size}) {
-    if (size == 0 || size > kMaxBlockSize) {
-      return SetError(error, OpenStatus::kDamaged,
-                      "block size " + std::to_string(size) + " is out of range");
-    }
+  // Every book has these two sizes; any other is damage, and it would size
+  // the readers' caches.
+  if (h->table_block_size != kTableBlockSize || h->content_block_size != kContentBlockSize) {
+    return SetError(error, OpenStatus::kDamaged,
+                    "block sizes " + std::to_string(h->table_block_size) + " and " +
+                        std::to_string(h->content_block_size) + " are not " +
+                        std::to_string(kTableBlockSize) + " and " +
+                        std::to_string(kContentBlockSize));
   }
   return true;
 }

@@ -128,7 +128,7 @@ constexpr uint64_t VersionBytePosition() { return 5; }
 [[nodiscard]] bool WriteHeader(StreamWriter& writer, const HeaderSection& header,
                                HeaderPatches* patches);
 // Parses the header at stream position 0; checks the tag, the version (code
-// 3 for versions other than 1 and 2) and the block sizes. Bounds that need
+// 3 for versions other than 1 and 2) and the block sizes (the two fixed ones). Bounds that need
 // the rest of the book are checked by ParseBookLayout().
 [[nodiscard]] bool ParseHeader(StreamCursor& cursor, HeaderSection* header, FormatError* error);
 

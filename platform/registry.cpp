@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <thread>
 
 #include "platform/paths.h"
 
@@ -117,7 +119,7 @@ Registry::Registry(std::string database_path) : path_(std::move(database_path)) 
     db_ = nullptr;
     return;
   }
-  sqlite3_busy_timeout(db_, 30000);
+  sqlite3_busy_handler(db_, &Registry::OnBusy, this);
   // Switching to WAL needs a moment of exclusive access; another process may
   // hold the database, so retry within the busy timeout.
   sqlite3_exec(db_, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
@@ -131,6 +133,48 @@ Registry::Registry(std::string database_path) : path_(std::move(database_path)) 
 }
 
 Registry::~Registry() { sqlite3_close(db_); }
+
+void Registry::SetWaitPolicy(std::chrono::milliseconds limit, Notice notice) {
+  std::lock_guard lock(mutex_);
+  wait_limit_ = limit;
+  notice_ = std::move(notice);
+}
+
+void Registry::Tell(const std::string& message) {
+  if (notice_) {
+    notice_(message);
+  } else {
+    std::fprintf(stderr, "%s\n", message.c_str());
+  }
+}
+
+// Called by SQLite while another connection holds the lock: wait in short
+// steps, say so once the wait is noticeable, give up at the limit.
+int Registry::OnBusy(void* self, int attempts) {
+  auto* registry = static_cast<Registry*>(self);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempts == 0) {
+    registry->wait_started_ = now;
+    registry->wait_told_ = false;
+  }
+  const auto waited = now - registry->wait_started_;
+  const long long limit_ms = registry->wait_limit_.count();
+  if (waited >= registry->wait_limit_) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", limit_ms / 1000.0);
+    registry->Tell("Gave up waiting for the settings database " + registry->path_ + " after " +
+                   seconds + " s: another program keeps it locked; the settings were not read or "
+                   "saved.");
+    return 0;
+  }
+  if (!registry->wait_told_ && waited >= std::chrono::seconds(1)) {
+    registry->wait_told_ = true;
+    registry->Tell("Waiting for the settings database " + registry->path_ +
+                   ", which another program has locked...");
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return 1;
+}
 
 Registry& Registry::Default() {
   static Registry registry(RegistryPath());

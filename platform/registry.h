@@ -11,7 +11,9 @@
 // missing value apart.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,6 +39,13 @@ class Registry {
   static Registry& Default();
 
   bool ok() const { return db_ != nullptr; }
+
+  // How long an operation waits for another program that holds the database
+  // locked before it gives up and fails (30 s unless set). Once a wait has
+  // lasted a second, and when it gives up, the notice is told (by default a
+  // line on stderr), so a stalled program says why.
+  using Notice = std::function<void(const std::string& message)>;
+  void SetWaitPolicy(std::chrono::milliseconds limit, Notice notice);
   const std::string& path() const { return path_; }
 
   // Creating a key creates its parents; it succeeds when the key exists afterwards.
@@ -70,9 +79,16 @@ class Registry {
   bool WriteValue(RegistryRoot root, std::string_view key, std::string_view name, int type,
                   std::string_view data);
 
+  static int OnBusy(void* self, int attempts);
+  void Tell(const std::string& message);
+
   std::string path_;
   sqlite3* db_ = nullptr;
   std::mutex mutex_;
+  std::chrono::milliseconds wait_limit_{30000};
+  Notice notice_;
+  std::chrono::steady_clock::time_point wait_started_;
+  bool wait_told_ = false;
 };
 
 }  // namespace fvx::platform

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -153,6 +155,25 @@ TEST_F(RegistryTest, ThreadsAndProcessesWritingAtOnceLoseNothing) {
       }
     }
   }
+}
+
+TEST_F(RegistryTest, ALockedDatabaseIsWaitedForWithANoticeAndThenGivenUp) {
+  Registry registry(path_);
+  ASSERT_TRUE(registry.ok());
+  std::vector<std::string> notices;
+  registry.SetWaitPolicy(std::chrono::milliseconds(1500),
+                         [&](const std::string& message) { notices.push_back(message); });
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(path_.c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_FALSE(registry.WriteDword(kMachine, kBase, "Blocked", 1));
+  ASSERT_EQ(notices.size(), 2u);
+  EXPECT_NE(notices[0].find("Waiting for the settings database"), std::string::npos);
+  EXPECT_NE(notices[1].find("Gave up waiting"), std::string::npos);
+  EXPECT_NE(notices[1].find(path_), std::string::npos);
+  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+  EXPECT_TRUE(registry.WriteDword(kMachine, kBase, "Free", 1));
 }
 
 TEST_F(RegistryTest, AnUnopenableDatabaseFailsQuietly) {

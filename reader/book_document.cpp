@@ -23,6 +23,8 @@ constexpr std::string_view kSelectionsRowName = "Selections";
 constexpr std::string_view kFiltersRowName = "Filters";
 // Headings and value names are short; a stored length beyond this is damage.
 constexpr uint64_t kMaxNameBytes = format::kMaxBlockSize;
+// Damage is named this many times; after that only that there is more.
+constexpr size_t kMaxDamageEntries = 16;
 // Lists are read this many entries at a time, so that a damaged count fails
 // at the first unreadable block instead of sizing a buffer.
 constexpr uint64_t kListPiece = 16384;
@@ -40,6 +42,24 @@ bool BookDocument::FailOpen(OpenCode* code, OpenCode value, std::string reason) 
   Close();
   if (code != nullptr) *code = value;
   return false;
+}
+
+void BookDocument::NoteDamage(std::string what) {
+  if (std::find(damage_.begin(), damage_.end(), what) != damage_.end()) return;
+  if (damage_.size() == kMaxDamageEntries) what = "more";
+  if (damage_.size() > kMaxDamageEntries) return;
+  damage_.push_back(std::move(what));
+}
+
+bool BookDocument::DigestMatches() {
+  if (!open_) return false;
+  platform::Sha1Digest digest;
+  const uint64_t area = layout_.IntegrityAreaPosition();
+  if (!format::ComputeStreamDigest(file_.source(), file_.container().stream_start, area,
+                                   layout_.SealedEnd(), area, &digest)) {
+    return false;
+  }
+  return std::memcmp(digest.data(), layout_.header.integrity_area.data(), digest.size()) == 0;
 }
 
 bool BookDocument::Open(const std::string& path, OpenCode* code) {
@@ -85,6 +105,9 @@ bool BookDocument::Finish(OpenCode* code, const std::string& writable_path) {
   subject_count_ = header.subject_count;
   table_cache_ = std::make_unique<BlockCache>(&file_, width_, header.table_block_size,
                                               format::kTableCacheBlocks);
+  if (!CountsMatchTheirSections(&open_failure_)) {
+    return FailOpen(code, OpenCode::kDamaged, open_failure_);
+  }
   content_cache_ = std::make_unique<BlockCache>(&file_, width_, header.content_block_size,
                                                 format::kContentCacheBlocks);
   if (layout_.search_index) {
@@ -110,9 +133,8 @@ bool BookDocument::Finish(OpenCode* code, const std::string& writable_path) {
     members += entry.member_count;
   }
 
-  // A slot table that cannot be read leaves the book without bookmarks,
-  // not unreadable.
-  if (!slots_.Load(file_, layout_, writable_path)) slots_.Clear();
+  // A damaged slot table leaves the book without bookmarks, not unreadable.
+  if (!slots_.Load(file_, layout_, writable_path)) NoteDamage(slots_.damage());
   RebuildBookmarks();
   open_ = true;
   open_failure_.clear();
@@ -120,6 +142,37 @@ bool BookDocument::Finish(OpenCode* code, const std::string& writable_path) {
     tree_at_root_ = true;  // a tree without a "root" node lists every subject
   }
   if (code != nullptr) *code = OpenCode::kOk;
+  return true;
+}
+
+// The header's counts lie outside the digest. Two cost a read each and
+// would otherwise hide subjects or selections without a trace: the last
+// subject's text must end at the text total, and the selection entries must
+// end where the member table's first block begins.
+bool BookDocument::CountsMatchTheirSections(std::string* reason) {
+  uint64_t end = 0;
+  if (!format::ReadTableOff(*table_cache_, layout_.positions.position_table,
+                            uint64_t{subject_count_} * 2, width_, &end) ||
+      end != layout_.positions.text_total) {
+    *reason = "the subject count " + std::to_string(subject_count_) +
+              " does not match the position table";
+    return false;
+  }
+  const format::SelectionSection& l = layout_.selections;
+  const uint64_t w = format::OffsetBytes(width_);
+  uint64_t entries_end = l.place.position + 1 + 2 * w;
+  for (const format::SelectionEntry& entry : l.selections) entries_end += 8 + entry.name.size();
+  uint8_t first[8];
+  if (!file_.ReadAt(l.member_table, first, w)) {
+    *reason = "the member table of the selections is cut short";
+    return false;
+  }
+  const uint64_t store_begin = format::LoadOff(first, width_);  // the table itself when empty
+  if (entries_end != store_begin) {
+    *reason = "the selection count " + std::to_string(l.selections.size()) +
+              " does not match the selections section";
+    return false;
+  }
   return true;
 }
 
@@ -151,6 +204,7 @@ void BookDocument::ResetState() {
   found_.clear();
   hits_.clear();
   hits_subject_.reset();
+  damage_.clear();
 }
 
 void BookDocument::Close() {
@@ -246,15 +300,21 @@ std::string BookDocument::ReadHeading(uint32_t subject, bool* has_anchors, bool*
   const uint64_t table = layout_.headings.heading_table;
   const format::OffsetWidth offsets =
       heading_offset_bytes_ == 8 ? format::OffsetWidth::kWide : format::OffsetWidth::kNarrow;
-  uint64_t start, end;
-  if (!format::ReadTableOff(*table_cache_, table, subject, offsets, &start) ||
-      !format::ReadTableOff(*table_cache_, table, uint64_t{subject} + 1, offsets, &end)) {
-    return {};
-  }
   const uint64_t list = (uint64_t{subject_count_} + 1) * heading_offset_bytes_;
-  if (end < start || end - start > kMaxNameBytes || start > UINT64_MAX - list) return {};
-  std::string heading(static_cast<size_t>(end - start), '\0');
-  if (!format::ReadStoreBytes(*table_cache_, table, list + start, heading.data(), heading.size())) {
+  std::string heading;
+  auto read = [&] {
+    uint64_t start, end;
+    if (!format::ReadTableOff(*table_cache_, table, subject, offsets, &start) ||
+        !format::ReadTableOff(*table_cache_, table, uint64_t{subject} + 1, offsets, &end) ||
+        end < start || end - start > kMaxNameBytes || start > UINT64_MAX - list) {
+      return false;
+    }
+    heading.resize(static_cast<size_t>(end - start));
+    return format::ReadStoreBytes(*table_cache_, table, list + start, heading.data(),
+                                  heading.size());
+  };
+  if (!read()) {
+    NoteDamage("the heading of subject " + std::to_string(subject));
     return {};
   }
   *ok = true;
@@ -287,6 +347,7 @@ std::optional<uint32_t> BookDocument::SubjectAtSortPosition(uint32_t position) {
   if (!format::ReadTableU32(*table_cache_, layout_.lookup->lookup_table, groups + 1 + position,
                             &stored) ||
       stored >= subject_count_) {
+    NoteDamage("the sorted lookup (section Q)");
     return std::nullopt;
   }
   return stored;
@@ -345,10 +406,11 @@ bool BookDocument::TextSpanOf(uint32_t subject, TextSpan* span) {
   uint64_t start, end, data;
   if (!format::ReadTableOff(*table_cache_, table, pair, width_, &start) ||
       !format::ReadTableOff(*table_cache_, table, pair + 2, width_, &end) ||
-      !format::ReadTableOff(*table_cache_, table, pair + 1, width_, &data)) {
+      !format::ReadTableOff(*table_cache_, table, pair + 1, width_, &data) || end < start ||
+      end - start > layout_.positions.text_total) {
+    NoteDamage("the text of subject " + std::to_string(subject));
     return false;
   }
-  if (end < start || end - start > layout_.positions.text_total) return false;
   span->data = data;
   span->length = end - start;
   span->end = end;
@@ -387,10 +449,11 @@ bool BookDocument::PictureSpan(uint32_t picture, bool small_version, uint64_t* f
   if (!format::ReadStoreOff(*table_cache_, table, picture * entry, width_, &start) ||
       !format::ReadStoreU32(*table_cache_, table, picture * entry + format::OffsetBytes(width_),
                             &small) ||
-      !format::ReadStoreOff(*table_cache_, table, (uint64_t{picture} + 1) * entry, width_, &next)) {
+      !format::ReadStoreOff(*table_cache_, table, (uint64_t{picture} + 1) * entry, width_, &next) ||
+      next < start || small > next - start) {
+    NoteDamage("picture " + std::to_string(picture));
     return false;
   }
-  if (next < start || small > next - start) return false;
   if (small_version) {
     if (small == 0) return false;
     *from = next - small;
@@ -467,6 +530,7 @@ std::optional<double> BookDocument::NumericValue(uint32_t category, uint32_t val
   if (!(c.flags & CategorySection::kNumeric) || value >= c.value_count) return std::nullopt;
   uint8_t bytes[8];
   if (!format::ReadStoreBytes(*table_cache_, c.value_table, uint64_t{value} * 8, bytes, 8)) {
+    NoteDamage("value " + std::to_string(value) + " of category \"" + c.name + "\"");
     return std::nullopt;
   }
   return format::LoadDouble(bytes);
@@ -485,15 +549,21 @@ std::string BookDocument::ReadValueName(uint32_t category, uint32_t value, bool*
   }
   const format::OffsetWidth offsets =
       layout_.ValueOffsetsWide(c) ? format::OffsetWidth::kWide : format::OffsetWidth::kNarrow;
-  uint64_t start, end;
-  if (!format::ReadTableOff(*table_cache_, c.value_table, value, offsets, &start) ||
-      !format::ReadTableOff(*table_cache_, c.value_table, uint64_t{value} + 1, offsets, &end)) {
-    return {};
-  }
   const uint64_t list = (uint64_t{c.value_count} + 1) * format::OffsetBytes(offsets);
-  if (end < start || end - start > kMaxNameBytes || start > UINT64_MAX - list) return {};
-  std::string name(static_cast<size_t>(end - start), '\0');
-  if (!format::ReadStoreBytes(*table_cache_, c.value_table, list + start, name.data(), name.size())) {
+  std::string name;
+  auto read = [&] {
+    uint64_t start, end;
+    if (!format::ReadTableOff(*table_cache_, c.value_table, value, offsets, &start) ||
+        !format::ReadTableOff(*table_cache_, c.value_table, uint64_t{value} + 1, offsets, &end) ||
+        end < start || end - start > kMaxNameBytes || start > UINT64_MAX - list) {
+      return false;
+    }
+    name.resize(static_cast<size_t>(end - start));
+    return format::ReadStoreBytes(*table_cache_, c.value_table, list + start, name.data(),
+                                  name.size());
+  };
+  if (!read()) {
+    NoteDamage("value " + std::to_string(value) + " of category \"" + c.name + "\"");
     return {};
   }
   *ok = true;
@@ -526,25 +596,37 @@ bool BookDocument::ValuesOfSubject(uint32_t category, uint32_t subject, ValueLis
   if (!open_ || category >= layout_.categories.size() || subject >= subject_count_) return false;
   const CategorySection& c = layout_.categories[category];
   const uint64_t table = c.subject_to_values_table;
+  auto damaged = [&] {
+    NoteDamage("the values of subject " + std::to_string(subject) + " in category \"" + c.name +
+               "\"");
+    return false;
+  };
   if (!(c.flags & CategorySection::kMultiple)) {
     uint32_t value;
-    if (!format::ReadTableU32(*table_cache_, table, subject, &value)) return false;
-    if (value != kNone && value < c.value_count) values->push_back(value);
+    if (!format::ReadTableU32(*table_cache_, table, subject, &value)) return damaged();
+    if (value != kNone && value >= c.value_count) return damaged();
+    if (value != kNone) values->push_back(value);
     return true;
   }
   uint32_t first, end;
   if (!format::ReadTableU32(*table_cache_, table, subject, &first) ||
       !format::ReadTableU32(*table_cache_, table, uint64_t{subject} + 1, &end)) {
-    return false;
+    return damaged();
   }
   // A subject holds each value at most once.
-  if (end < first || end - first > c.value_count) return false;
+  if (end < first || end - first > c.value_count) return damaged();
   std::vector<uint32_t> read;
   const uint64_t list = (uint64_t{subject_count_} + 1) * 4;
-  if (!ReadU32Run(table, list + uint64_t{first} * 4, end - first, &read)) return false;
+  if (!ReadU32Run(table, list + uint64_t{first} * 4, end - first, &read)) return damaged();
+  bool all = true;
   for (uint32_t value : read) {
-    if (value < c.value_count) values->push_back(value);
+    if (value < c.value_count) {
+      values->push_back(value);
+    } else {
+      all = false;
+    }
   }
+  if (!all) damaged();  // the values that could be read are kept
   return true;
 }
 
@@ -554,16 +636,24 @@ bool BookDocument::SubjectsOfValues(uint32_t category, uint32_t first, uint32_t 
   const CategorySection& c = layout_.categories[category];
   if (first >= end) return true;
   const uint64_t table = c.value_to_subjects_table;
+  auto damaged = [&] {
+    NoteDamage("the subjects of category \"" + c.name + "\"");
+    return false;
+  };
   uint32_t from, to;
   if (!format::ReadTableU32(*table_cache_, table, first, &from) ||
       !format::ReadTableU32(*table_cache_, table, end, &to) || to < from) {
-    return false;
+    return damaged();
   }
   const uint64_t list = (uint64_t{c.value_count} + 1) * 4;
   std::vector<uint32_t> read;
-  if (!ReadU32Run(table, list + uint64_t{from} * 4, to - from, &read)) return false;
+  if (!ReadU32Run(table, list + uint64_t{from} * 4, to - from, &read)) return damaged();
   for (uint32_t subject : read) {
-    if (subject < subject_count_) subjects->push_back(subject);
+    if (subject < subject_count_) {
+      subjects->push_back(subject);
+    } else {
+      damaged();
+    }
   }
   SortUnique(subjects);
   return true;
@@ -635,12 +725,18 @@ bool BookDocument::SelectionMembers(uint32_t k, std::vector<uint32_t>* members) 
   members->clear();
   if (!open_ || k >= SelectionCount()) return false;
   std::vector<uint32_t> read;
+  const std::string damage = "selection \"" + layout_.selections.selections[k].name + "\"";
   if (!ReadU32Run(layout_.selections.member_table, selection_starts_[k] * 4,
                   layout_.selections.selections[k].member_count, &read)) {
+    NoteDamage(damage);
     return false;
   }
   for (uint32_t subject : read) {
-    if (subject < subject_count_) members->push_back(subject);
+    if (subject < subject_count_) {
+      members->push_back(subject);
+    } else {
+      NoteDamage(damage);
+    }
   }
   return true;
 }

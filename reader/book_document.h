@@ -71,6 +71,10 @@ class BookDocument final : public Document {
   std::string BookId() const override;
   std::optional<std::string> BookIdOfFile(const std::string& path) const override;
 
+  const std::vector<std::string>& DamageFound() const override { return damage_; }
+  void ClearDamage() override { damage_.clear(); }
+  bool DigestMatches() override;
+
   uint32_t SubjectCount() const override { return subject_count_; }
   uint32_t PageCount() const override;
   uint32_t ListRowCount() const override;
@@ -164,6 +168,7 @@ class BookDocument final : public Document {
                                       std::string_view name) override;
   [[nodiscard]] bool RenameBookmark(uint32_t k, std::string_view name) override;
   [[nodiscard]] bool DeleteBookmark(uint32_t k) override;
+  const std::string& BookmarkEditFailure() const override { return slots_.edit_failure(); }
   uint32_t SavedFilterCount() const override { return static_cast<uint32_t>(saved_filters_.size()); }
 
   bool IsTreeMode() const override { return tree_category_.has_value(); }
@@ -229,6 +234,9 @@ class BookDocument final : public Document {
   // writable_path: the file bookmark edits are written to (empty: none).
   bool Finish(OpenCode* code, const std::string& writable_path);
   bool FailOpen(OpenCode* code, OpenCode value, std::string reason);
+  bool CountsMatchTheirSections(std::string* reason);
+  // Records damage met on a read (once per subject; the list is bounded).
+  void NoteDamage(std::string what);
   void ResetState();
   std::string_view Result(std::string text);
 
@@ -323,6 +331,7 @@ class BookDocument final : public Document {
   PageTemplate template_;
   PageStyle style_;
 
+  std::vector<std::string> damage_;
   uint64_t heading_reads_ = 0;
   std::string result_;  // the string the last string-returning call gave
 };
@@ -339,7 +348,10 @@ bool BookDocument::ForEachTextPiece(uint32_t subject, F&& f) {
     const uint64_t block = at / block_size;
     const uint32_t within = static_cast<uint32_t>(at % block_size);
     const uint8_t* bytes = content_cache_->Fetch(table, block);
-    if (bytes == nullptr) return false;
+    if (bytes == nullptr) {
+      NoteDamage("the text of subject " + std::to_string(subject));
+      return false;
+    }
     const size_t piece = static_cast<size_t>(std::min<uint64_t>(left, block_size - within));
     const bool go_on = f(bytes + within, piece);
     content_cache_->SetState(table, block, format::BlockCache::ReuseState::kReuseFirst);
@@ -360,7 +372,10 @@ bool BookDocument::ForEachPicturePiece(uint32_t picture, bool small_version, F&&
     const uint64_t block = at / block_size;
     const uint32_t within = static_cast<uint32_t>(at % block_size);
     const uint8_t* bytes = content_cache_->Fetch(table, block);
-    if (bytes == nullptr) return false;
+    if (bytes == nullptr) {
+      NoteDamage("picture " + std::to_string(picture));
+      return false;
+    }
     const size_t piece = static_cast<size_t>(std::min<uint64_t>(to - at, block_size - within));
     const bool go_on = f(bytes + within, piece);
     content_cache_->SetState(table, block, format::BlockCache::ReuseState::kReuseFirst);

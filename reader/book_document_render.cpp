@@ -4,6 +4,7 @@
 
 #include "platform/file.h"
 #include "reader/book_document.h"
+#include "reader/element_html.h"
 #include "reader/page_renderer.h"
 #include "reader/picture_files.h"
 
@@ -71,6 +72,25 @@ class BookDocument::PageSourceAdapter final : public SubjectPageSource {
   PictureMap* pictures_;
 };
 
+namespace {
+
+// Whether every element of a stored text is whole: a length that runs past
+// the text is damage, and the page stops there.
+bool ElementsAreWhole(std::string_view text) {
+  for (size_t at = 0; at < text.size();) {
+    if (static_cast<uint8_t>(text[at]) != kElementEscape) {
+      ++at;
+      continue;
+    }
+    const std::optional<ElementView> element = ReadElement(text, at);
+    if (!element) return false;
+    at += element->size;
+  }
+  return true;
+}
+
+}  // namespace
+
 void BookDocument::SetTemplate(std::string_view text) { template_ = ParseTemplate(text); }
 
 bool BookDocument::RenderBody(uint32_t subject, uint32_t jump_position, bool highlight,
@@ -78,6 +98,7 @@ bool BookDocument::RenderBody(uint32_t subject, uint32_t jump_position, bool hig
                               std::string* out, uint32_t* limit_position) {
   if (!open_ || subject >= subject_count_) return false;
   if (!LoadSubject(subject)) return false;
+  if (!ElementsAreWhole(text_)) NoteDamage("the text of subject " + std::to_string(subject));
   PictureAdapter adapter(this, pictures);
   BodyOptions options;
   options.jump_position = jump_position;

@@ -286,12 +286,14 @@ bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
         result[i] = op == SearchOperator::kAnd ? (result[i] & bitmap[i]) : (result[i] | bitmap[i]);
       }
     }
+    if (!readable) NoteDamage("the search index (section F)");
     if (readable) {
       indexed = true;
       for (uint32_t segment = 0; segment < index_->segment_count(); ++segment) {
         if (!(result[segment / 8] & (1u << (segment % 8)))) continue;
         uint32_t first, end;
         if (!index_->SegmentRange(segment, &first, &end)) {
+          NoteDamage("the search index (section F)");
           indexed = false;
           break;
         }
@@ -471,16 +473,20 @@ bool BookDocument::RenameBookmark(uint32_t k, std::string_view name) {
   if (k >= bookmarks_.size() || name.empty()) return false;
   const Slot* slot = slots_.Find(bookmarks_[k]);
   if (slot == nullptr) return false;
-  BookmarkEntry entry = DecodeBookmark(slot->payload);
+  const Slot seen = *slot;
+  BookmarkEntry entry = DecodeBookmark(seen.payload);
   entry.name = std::string(name);
-  const bool ok = slots_.Rewrite(slot->number, kSlotBookmark, EncodeBookmark(entry));
+  const bool ok = slots_.Rewrite(seen, kSlotBookmark, EncodeBookmark(entry));
   RebuildBookmarks();
   return ok;
 }
 
 bool BookDocument::DeleteBookmark(uint32_t k) {
   if (k >= bookmarks_.size()) return false;
-  const bool ok = slots_.Free(bookmarks_[k]);
+  const Slot* slot = slots_.Find(bookmarks_[k]);
+  if (slot == nullptr) return false;
+  const Slot seen = *slot;
+  const bool ok = slots_.Free(seen);
   RebuildBookmarks();
   return ok;
 }

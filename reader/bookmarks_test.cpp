@@ -2,12 +2,14 @@
 
 #include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <functional>
 
 #include <random>
+#include <set>
 
 #include "bookformat/book_id.h"
 #include "bookformat/book_layout.h"
@@ -162,7 +164,121 @@ TEST(Bookmarks, TheTableNeverGrowsPastItsRoom) {
   auto document = OpenFile(file.path());
   EXPECT_EQ(document->AddBookmark(0, 0, "fits"), 3u);
   EXPECT_FALSE(document->AddBookmark(0, 0, "does not").has_value());
+  EXPECT_NE(document->BookmarkEditFailure().find("table is full"), std::string::npos)
+      << document->BookmarkEditFailure();
   EXPECT_EQ(file.Read().size(), before.size());
+}
+
+// The stream position of the 'D' section's slot-table field, and the layout.
+uint64_t SlotTableField(const std::string& bytes, format::BookLayout* layout) {
+  BookDocument document;
+  OpenCode code;
+  EXPECT_TRUE(document.OpenBytes(bytes, "b.fvx", &code));
+  *layout = document.layout();
+  return layout->bookmarks->place.position + 1 + format::OffsetBytes(layout->width());
+}
+
+void PutStreamU32(std::string* bytes, uint64_t position, uint32_t value) {
+  const uint32_t start = format::LoadU32(reinterpret_cast<const uint8_t*>(bytes->data() + 78));
+  format::StoreU32(reinterpret_cast<uint8_t*>(bytes->data()) + start + position, value);
+}
+
+TEST(Bookmarks, ASlotTableOutsideItsSectionIsDamageAndNeverWritten) {
+  const std::string intact = BuildTestBook(BookWithSlots());
+  format::BookLayout layout;
+  const uint64_t field = SlotTableField(intact, &layout);
+  const uint64_t section = layout.bookmarks->place.position;
+  const uint64_t end = layout.bookmarks->place.next;
+  // Into the search index, into the header, onto the section's own fields,
+  // so close to the section's end that no slot fits; and a count of used
+  // slots beyond what the section holds.
+  struct Damage {
+    uint64_t table;
+    uint32_t used;
+  };
+  const uint64_t table = layout.bookmarks->slot_table;
+  for (const Damage damage : {Damage{layout.search_index->place.position + 9, 0},
+                              Damage{40, 0}, Damage{section + 1, 0}, Damage{end - 10, 0},
+                              Damage{table, 9}, Damage{table, 0xFFFFFFFF}}) {
+    std::string bytes = intact;
+    PutStreamU32(&bytes, field, static_cast<uint32_t>(damage.table));
+    if (damage.used != 0) PutStreamU32(&bytes, table, damage.used);
+    TemporaryBookFile file(bytes);
+    auto document = OpenFile(file.path());
+    ASSERT_TRUE(document->IsOpen());
+    EXPECT_FALSE(document->DamageFound().empty()) << damage.table;
+    EXPECT_EQ(document->BookmarkCount(), 0u);
+    EXPECT_FALSE(document->AddBookmark(0, 0, "x").has_value()) << damage.table;
+    EXPECT_NE(document->BookmarkEditFailure().find("damaged"), std::string::npos)
+        << document->BookmarkEditFailure();
+    EXPECT_EQ(file.Read(), bytes) << damage.table;
+  }
+}
+
+TEST(Bookmarks, AnEditRereadsTheTableThatAnotherDocumentChanged) {
+  TemporaryBookFile file(BuildTestBook(BookWithSlots()));
+  auto first = OpenFile(file.path());
+  auto second = OpenFile(file.path());
+  EXPECT_EQ(first->AddBookmark(0, 0, "first"), 3u);
+  EXPECT_EQ(second->AddBookmark(1, 0, "second"), 4u);  // not slot 3 again
+  EXPECT_EQ(second->BookmarkCount(), 2u);
+  // A bookmark that the other document deleted is not renamed blindly.
+  ASSERT_TRUE(first->DeleteBookmark(0));
+  EXPECT_FALSE(second->RenameBookmark(0, "gone"));
+  EXPECT_EQ(OpenFile(file.path())->BookmarkCount(), 1u);
+}
+
+// What "fvx bookmarks add" does: a slot table first when the book has none,
+// then the bookmark, each under the book's lock.
+bool AddAsTheCommandDoes(const std::string& path, uint32_t subject, const std::string& name) {
+  {
+    BookDocument check;
+    OpenCode code;
+    if (!check.Open(path, &code)) return false;
+    if (!check.HasSlotTable()) {
+      check.Close();
+      if (!AddSlotTable(path).ok) return false;
+    }
+  }
+  BookDocument document;
+  OpenCode code;
+  return document.Open(path, &code) && document.AddBookmark(subject, 0, name).has_value();
+}
+
+TEST(Bookmarks, ConcurrentAddsAreAllKept) {
+  constexpr int kProcesses = 8;
+  constexpr int kAddsEach = 4;
+  // Books without a slot table (the processes race to add one) and one with.
+  for (int round = 0; round < 6; ++round) {
+    TestBookSpec spec = testing::SimpleBook({"one", "two", "three"});
+    if (round == 5) spec.slot_table_slots = 256;
+    TemporaryBookFile file(BuildTestBook(spec));
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+      const pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        bool all = true;
+        for (int a = 0; a < kAddsEach; ++a) {
+          all = AddAsTheCommandDoes(file.path(), 1, "p" + std::to_string(p) + "a" + std::to_string(a)) && all;
+        }
+        std::_Exit(all ? 0 : 1);
+      }
+      children.push_back(child);
+    }
+    for (pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+    }
+    auto document = OpenFile(file.path());
+    std::set<std::string> names;
+    for (uint32_t k = 0; k < document->BookmarkCount(); ++k) {
+      names.insert(std::string(document->BookmarkName(k)));
+    }
+    EXPECT_EQ(names.size(), size_t{kProcesses * kAddsEach}) << "round " << round;
+    EXPECT_EQ(document->BookmarkCount(), uint32_t{kProcesses * kAddsEach}) << "round " << round;
+  }
 }
 
 TEST(Bookmarks, SavedFiltersAreARowOfTheCategoryList) {

@@ -102,6 +102,18 @@ class Document {
   // The book id of a file that need not be open (works on a closed document).
   virtual std::optional<std::string> BookIdOfFile(const std::string& path) const = 0;
 
+  // ---- damage
+  // What the engine could not read since the book was opened or the report
+  // was cleared, one entry per damaged subject, table or section ("the text
+  // of subject 12"). A call that meets damage also fails or returns less;
+  // the report is how a caller that goes on learns that what it shows is
+  // partial. Sound books never add to it.
+  virtual const std::vector<std::string>& DamageFound() const = 0;
+  virtual void ClearDamage() = 0;
+  // Whether the integrity digest matches the part of the book the compiler
+  // sealed; reads all of it. Finds changes that still decode.
+  virtual bool DigestMatches() = 0;
+
   // ---- subjects and rows
   virtual uint32_t SubjectCount() const = 0;
   // Subjects plus one row per cover.
@@ -223,6 +235,8 @@ class Document {
                                               std::string_view name) = 0;
   [[nodiscard]] virtual bool RenameBookmark(uint32_t k, std::string_view name) = 0;
   [[nodiscard]] virtual bool DeleteBookmark(uint32_t k) = 0;
+  // Why the last bookmark edit wrote nothing ("the bookmark table is full…").
+  virtual const std::string& BookmarkEditFailure() const = 0;
   virtual uint32_t SavedFilterCount() const = 0;
 
   // ---- hierarchical books

@@ -7,8 +7,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "bookformat/blockstore/block_cache.h"
 #include "bookformat/book_id.h"
+#include "bookformat/book_layout.h"
 #include "compiler/app/testing/compile_for_test.h"
+#include "platform/file.h"
 #include "reader/book_document.h"
 #include "reader/picture_files.h"
 
@@ -20,8 +23,10 @@ struct Result {
   std::string out;
 };
 
-Result Fvx(const std::string& arguments) {
-  const std::string command = std::string(FVX_BINARY_DIR) + "/bin/fvx " + arguments + " 2>/dev/null";
+// With errors_too, stderr is appended to out.
+Result Fvx(const std::string& arguments, bool errors_too = false) {
+  const std::string command = std::string(FVX_BINARY_DIR) + "/bin/fvx " + arguments +
+                              (errors_too ? " 2>&1" : " 2>/dev/null");
   Result run;
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -135,6 +140,115 @@ TEST_F(FvxCommands, BookmarksGiveTheBookASlotTableAndKeepItsId) {
   ASSERT_TRUE(again.Open(compiled_.book_path, &code));
   ASSERT_EQ(again.BookmarkCount(), 1u);
   EXPECT_EQ(again.BookmarkName(0), "Small");
+}
+
+// A copy of the book with one byte changed, in the same folder.
+std::string WithByte(const std::string& path, uint64_t file_offset, uint8_t xor_mask,
+                     const std::string& name) {
+  platform::File in = platform::File::Open(path, platform::File::Mode::kRead);
+  std::string bytes(in.Size().value_or(0), '\0');
+  EXPECT_TRUE(in.ReadAt(0, bytes.data(), bytes.size()));
+  bytes[file_offset] = static_cast<char>(bytes[file_offset] ^ xor_mask);
+  const std::string out_path = path.substr(0, path.rfind('/') + 1) + name;
+  platform::File out = platform::File::Open(out_path, platform::File::Mode::kCreateTruncate);
+  EXPECT_TRUE(out.Write(bytes.data(), bytes.size()));
+  return out_path;
+}
+
+// The file offset of the middle of block k of a store.
+uint64_t MiddleOfBlock(const std::string& path, const char* store_name, size_t k) {
+  format::BookFile file;
+  format::BookLayout layout;
+  format::FormatError error;
+  EXPECT_TRUE(format::OpenBook(path, &file, &layout, &error));
+  for (const format::StoreRef& store : layout.Stores()) {
+    if (std::string(store.name) != store_name) continue;
+    std::vector<format::BlockDescriptor> blocks;
+    EXPECT_TRUE(format::ReadBlockTable(file, layout.width(), store.table_position,
+                                       store.section.position, store.section.next, &blocks,
+                                       &error));
+    EXPECT_LT(k, blocks.size());
+    if (k >= blocks.size()) return 0;
+    const uint64_t end = k + 1 < blocks.size() ? blocks[k + 1].position : store.table_position;
+    return file.container().stream_start + (blocks[k].position + end) / 2;
+  }
+  ADD_FAILURE() << store_name;
+  return 0;
+}
+
+// Books big enough that their texts and headings take several blocks.
+class FvxOnDamagedBooks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string source = "<catdef> name=\"Kind\" type=string values=rock,gas </catdef>\n";
+    for (int s = 0; s < 400; ++s) {
+      source += "<new>Body " + std::to_string(1000 + s) + " with a longer heading to fill blocks\n";
+      for (int w = 0; w < 12; ++w) {
+        source += "planet " + std::to_string(s * 31 + w) + " orbit moon dust ring. ";
+      }
+      source += "\n<catset> Kind=" + std::string(s % 2 ? "rock" : "gas") + " </catset>\n";
+    }
+    compiled_ = compiler::testing::CompileSource(source);
+    ASSERT_TRUE(compiled_.ok);
+  }
+
+  compiler::testing::CompiledBook compiled_;
+};
+
+TEST_F(FvxOnDamagedBooks, AnUnreadableTextBlockIsReportedNotDropped) {
+  const std::string& intact = compiled_.book_path;
+  const Result all = Fvx("search " + Quote(intact) + " planet --all");
+  ASSERT_EQ(all.status, 0);
+  const std::string book =
+      Quote(WithByte(intact, MiddleOfBlock(intact, "text table", 1), 0x10, "text.fvx"));
+  const Result partial = Fvx("search " + book + " planet --all", true);
+  EXPECT_EQ(partial.status, 1);
+  EXPECT_NE(partial.out.find("damaged"), std::string::npos) << partial.out;
+  EXPECT_NE(partial.out.find("the text of subject"), std::string::npos) << partial.out;
+  EXPECT_NE(partial.out.find("incomplete"), std::string::npos) << partial.out;
+  // What could be read is still listed.
+  EXPECT_EQ(partial.out.substr(0, 20), all.out.substr(0, 20));
+  // show of a subject in that block fails, one elsewhere does not.
+  const Result shown = Fvx("show " + book + " 399");
+  EXPECT_EQ(shown.status, 0);
+}
+
+TEST_F(FvxOnDamagedBooks, UnreadableHeadingsAndValuesAreReported) {
+  const std::string& intact = compiled_.book_path;
+  const std::string headings =
+      Quote(WithByte(intact, MiddleOfBlock(intact, "heading table", 2), 0x01, "headings.fvx"));
+  const Result listed = Fvx("headings " + headings, true);
+  EXPECT_EQ(listed.status, 1);
+  EXPECT_NE(listed.out.find("the heading of subject"), std::string::npos) << listed.out.substr(0, 300);
+  const std::string values = Quote(
+      WithByte(intact, MiddleOfBlock(intact, "subject-to-values table", 0), 0x01, "values.fvx"));
+  EXPECT_EQ(Fvx("show " + values + " 3").status, 1);
+  EXPECT_EQ(Fvx("categories " + values).status, 0);  // the other table serves the counts
+  EXPECT_EQ(Fvx("filter " + values + " 'Kind = rock'").status, 0);
+}
+
+TEST_F(FvxOnDamagedBooks, VerifyFindsChangesThatStillDecode) {
+  const std::string& intact = compiled_.book_path;
+  format::BookFile file;
+  format::BookLayout layout;
+  format::FormatError error;
+  ASSERT_TRUE(format::OpenBook(intact, &file, &layout, &error));
+  // A letter of the title, inside the sealed information section.
+  const uint64_t title = file.container().stream_start + layout.info.place.position + 2 + 4;
+  file.Close();
+  const std::string book = Quote(WithByte(intact, title, 0x01, "title.fvx"));
+  const std::vector<std::pair<std::string, std::string>> commands = {
+      {"headings", ""}, {"show", " 1"}, {"search", " planet"}, {"categories", ""},
+      {"filter", " 'Kind = gas'"}, {"selections", ""}, {"bookmarks", " list"}};
+  for (const auto& [verb, rest] : commands) {
+    EXPECT_EQ(Fvx(verb + " " + book + rest).status, 0) << verb;
+    const Result verified = Fvx(verb + " " + book + rest + " --verify", true);
+    EXPECT_EQ(verified.status, 1) << verb;
+    EXPECT_NE(verified.out.find("digest does not match"), std::string::npos) << verb;
+    EXPECT_EQ(Fvx(verb + " " + Quote(intact) + rest + " --verify").status, 0) << verb;
+  }
+  EXPECT_EQ(Fvx("info " + book).status, 1);
+  EXPECT_EQ(Fvx("info " + Quote(intact)).status, 0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "bookformat/coding.h"
 #include "bookformat/container.h"
 #include "platform/file.h"
+#include "platform/locked_file.h"
 #include "platform/paths.h"
 
 namespace fvx::reader {
@@ -42,53 +43,63 @@ std::string DecodeSavedFilter(const std::array<uint8_t, kSlotPayloadSize>& paylo
 
 void SlotTable::Clear() { *this = SlotTable{}; }
 
-bool SlotTable::Load(const format::BookFile& file, const format::BookLayout& layout,
-                     const std::string& path) {
-  Clear();
-  if (!layout.bookmarks) return true;
-  const format::BookmarkSection& section = *layout.bookmarks;
-  const uint64_t size = file.StreamSize();
-  table_ = section.slot_table;
-  path_ = path;
-  stream_start_ = file.container().stream_start;
-
-  // The room the table may fill: the rest of its 'D' section; for a table
-  // that some other tool put elsewhere, up to the next section (or the end
-  // of the book, or the container's last record).
-  if (table_ >= section.place.position && table_ < section.place.next) {
-    room_end_ = section.place.next;
-  } else {
-    room_end_ = UINT64_MAX;
-    for (const format::SectionPlace& place : layout.Sections()) {
-      if (place.position > table_) room_end_ = std::min(room_end_, place.position);
-    }
-    if (room_end_ == UINT64_MAX) {
-      room_end_ = table_ < layout.header.end_of_book
-                      ? layout.header.end_of_book
-                      : (size > format::kTrailingRecordSize ? size - format::kTrailingRecordSize : 0);
-    }
-  }
-  room_end_ = std::max(table_, std::min(room_end_, size));
-
+template <class Read>
+bool SlotTable::ReadSlots(Read&& read) {
   uint8_t count[4];
-  if (!file.ReadAt(table_, count, sizeof count)) return false;
-  present_ = true;
-  // A count beyond the file is damage: read what is there.
-  const uint64_t in_file = (size - table_) / kSlotSize;
-  used_ = static_cast<uint32_t>(
-      std::min<uint64_t>(format::LoadU32(count), in_file > 0 ? in_file - 1 : 0));
-  std::vector<uint8_t> bytes(uint64_t{used_} * kSlotSize);
-  if (!bytes.empty() && !file.ReadAt(table_ + kSlotSize, bytes.data(), bytes.size())) {
-    used_ = 0;
+  if (!read(table_, count, sizeof count)) {
+    damage_ = "the slot table cannot be read";
     return false;
   }
-  for (uint32_t k = 0; k < used_; ++k) {
+  const uint32_t used = format::LoadU32(count);
+  if (used > Capacity()) {
+    damage_ = "the slot table counts " + std::to_string(used) + " slots, its section holds " +
+              std::to_string(Capacity());
+    return false;
+  }
+  std::vector<uint8_t> bytes(uint64_t{used} * kSlotSize);
+  if (!bytes.empty() && !read(table_ + kSlotSize, bytes.data(), bytes.size())) {
+    damage_ = "the slot table cannot be read";
+    return false;
+  }
+  slots_.clear();
+  for (uint32_t k = 0; k < used; ++k) {
     Slot slot;
     slot.number = k + 1;
     slot.kind = bytes[uint64_t{k} * kSlotSize];
     std::memcpy(slot.payload.data(), &bytes[uint64_t{k} * kSlotSize + 1], kSlotPayloadSize);
     slots_.push_back(slot);
   }
+  used_ = used;
+  return true;
+}
+
+bool SlotTable::Load(const format::BookFile& file, const format::BookLayout& layout,
+                     const std::string& path) {
+  Clear();
+  if (!layout.bookmarks) return true;
+  const format::BookmarkSection& section = *layout.bookmarks;
+  present_ = true;
+  table_ = section.slot_table;
+  stream_start_ = file.container().stream_start;
+  // Only the table's own 'D' section, after the sealed part and after the
+  // section's fields, may be read or written as slots.
+  const uint64_t fields = 1 + 2 * format::OffsetBytes(layout.width());
+  const uint64_t end = std::min(section.place.next, file.StreamSize());
+  if (section.place.position < layout.SealedEnd() || table_ < section.place.position + fields ||
+      table_ > end || end - table_ < kSlotSize) {
+    damage_ = "the slot table at " + std::to_string(table_) + " lies outside its section D (" +
+              std::to_string(section.place.position) + " to " +
+              std::to_string(section.place.next) + ")";
+    return false;
+  }
+  room_end_ = end;
+  if (!ReadSlots([&](uint64_t at, void* out, size_t size) { return file.ReadAt(at, out, size); })) {
+    slots_.clear();
+    used_ = 0;
+    return false;
+  }
+  path_ = path;
+  if (!path_.empty() && !platform::FileIdentity(path_, &device_, &inode_)) path_.clear();
   return true;
 }
 
@@ -97,16 +108,68 @@ const Slot* SlotTable::Find(uint32_t number) const {
   return &slots_[number - 1];
 }
 
-bool SlotTable::WriteAt(uint64_t stream_position, const void* data, size_t size) {
-  if (path_.empty()) return false;
-  platform::File file = platform::File::Open(path_, platform::File::Mode::kReadWrite);
-  if (!file.IsOpen()) return false;
-  return file.WriteAt(stream_start_ + stream_position, data, size);
+bool SlotTable::EditFailed(std::string why) {
+  edit_failure_ = std::move(why);
+  return false;
 }
+
+// The book locked, checked to be the file the table was read from, and the
+// table read again through the lock.
+class SlotTable::Edit {
+ public:
+  explicit Edit(SlotTable& table) : table_(table) {
+    table.edit_failure_.clear();
+    if (!table.present_) {
+      table.EditFailed("the book has no slot table");
+      return;
+    }
+    if (!table.damage_.empty()) {
+      table.EditFailed("the slot table is damaged: " + table.damage_);
+      return;
+    }
+    if (table.path_.empty()) {
+      table.EditFailed("the book was not opened from a file that may be written");
+      return;
+    }
+    locked_ = platform::LockedFile::Open(table.path_, platform::File::Mode::kReadWrite);
+    if (!locked_.IsOpen()) {
+      table.EditFailed("the book cannot be written: " + std::string(std::strerror(locked_.LastError())));
+      return;
+    }
+    if (locked_.device() != table.device_ || locked_.inode() != table.inode_) {
+      table.EditFailed("the book was replaced since it was opened; open it again");
+      return;
+    }
+    platform::File& file = locked_.file();
+    const uint64_t start = table.stream_start_;
+    if (!table.ReadSlots([&](uint64_t at, void* out, size_t size) {
+          return file.ReadAt(start + at, out, size);
+        })) {
+      table.EditFailed("the slot table is damaged: " + table.damage_);
+      return;
+    }
+    ok_ = true;
+  }
+
+  bool ok() const { return ok_; }
+
+  bool Write(uint64_t stream_position, const void* data, size_t size) {
+    if (locked_.file().WriteAt(table_.stream_start_ + stream_position, data, size)) return true;
+    return table_.EditFailed("the slot table could not be written: " +
+                             std::string(std::strerror(locked_.file().LastError())));
+  }
+
+ private:
+  SlotTable& table_;
+  platform::LockedFile locked_;
+  bool ok_ = false;
+};
 
 std::optional<uint32_t> SlotTable::Add(uint8_t kind,
                                        const std::array<uint8_t, kSlotPayloadSize>& payload) {
-  if (!present_ || kind == kSlotFree) return std::nullopt;
+  if (kind == kSlotFree) return std::nullopt;
+  Edit edit(*this);
+  if (!edit.ok()) return std::nullopt;
   uint32_t number = used_ + 1;
   for (const Slot& slot : slots_) {
     if (slot.kind == kSlotFree) {
@@ -114,15 +177,19 @@ std::optional<uint32_t> SlotTable::Add(uint8_t kind,
       break;
     }
   }
-  if (!Writable(number)) return std::nullopt;
+  if (!Writable(number)) {
+    EditFailed("the bookmark table is full: all " + std::to_string(Capacity()) +
+               " slots are in use");
+    return std::nullopt;
+  }
   uint8_t bytes[kSlotSize];
   bytes[0] = kind;
   std::memcpy(bytes + 1, payload.data(), kSlotPayloadSize);
-  if (!WriteAt(SlotPosition(number), bytes, sizeof bytes)) return std::nullopt;
+  if (!edit.Write(SlotPosition(number), bytes, sizeof bytes)) return std::nullopt;
   if (number == used_ + 1) {
     uint8_t count[4];
     format::StoreU32(count, number);
-    if (!WriteAt(table_, count, sizeof count)) return std::nullopt;
+    if (!edit.Write(table_, count, sizeof count)) return std::nullopt;
     used_ = number;
     slots_.push_back(Slot{number, kind, payload});
   } else {
@@ -132,23 +199,35 @@ std::optional<uint32_t> SlotTable::Add(uint8_t kind,
   return number;
 }
 
-bool SlotTable::Rewrite(uint32_t number, uint8_t kind,
+bool SlotTable::Rewrite(const Slot& seen, uint8_t kind,
                         const std::array<uint8_t, kSlotPayloadSize>& payload) {
-  if (Find(number) == nullptr || !Writable(number)) return false;
+  Edit edit(*this);
+  if (!edit.ok()) return false;
+  const Slot* now = Find(seen.number);
+  if (now == nullptr || now->kind != seen.kind || now->payload != seen.payload ||
+      !Writable(seen.number)) {
+    return EditFailed("the slot was changed by another program meanwhile");
+  }
   uint8_t bytes[kSlotSize];
   bytes[0] = kind;
   std::memcpy(bytes + 1, payload.data(), kSlotPayloadSize);
-  if (!WriteAt(SlotPosition(number), bytes, sizeof bytes)) return false;
-  slots_[number - 1].kind = kind;
-  slots_[number - 1].payload = payload;
+  if (!edit.Write(SlotPosition(seen.number), bytes, sizeof bytes)) return false;
+  slots_[seen.number - 1].kind = kind;
+  slots_[seen.number - 1].payload = payload;
   return true;
 }
 
-bool SlotTable::Free(uint32_t number) {
-  if (Find(number) == nullptr || !Writable(number)) return false;
+bool SlotTable::Free(const Slot& seen) {
+  Edit edit(*this);
+  if (!edit.ok()) return false;
+  const Slot* now = Find(seen.number);
+  if (now == nullptr || now->kind != seen.kind || now->payload != seen.payload ||
+      !Writable(seen.number)) {
+    return EditFailed("the slot was changed by another program meanwhile");
+  }
   const uint8_t kind = kSlotFree;
-  if (!WriteAt(SlotPosition(number), &kind, 1)) return false;
-  slots_[number - 1].kind = kSlotFree;
+  if (!edit.Write(SlotPosition(seen.number), &kind, 1)) return false;
+  slots_[seen.number - 1].kind = kSlotFree;
   return true;
 }
 
@@ -188,6 +267,14 @@ class SiblingTemporary {
 
 AddSlotTableResult AddSlotTable(const std::string& path, uint32_t slot_count) {
   if (slot_count < 2) return Failed("a slot table needs slot 0 and at least one slot");
+  // The book is replaced by a new file, which its folder would allow even
+  // when the book itself may not be written: a read-only book stays as it
+  // is. The lock is held until the new book stands in its place, so that a
+  // second process adding a table at the same time finds this one.
+  platform::LockedFile lock = platform::LockedFile::Open(path, platform::File::Mode::kReadWrite);
+  if (!lock.IsOpen()) {
+    return Failed("the book cannot be written: " + std::string(std::strerror(lock.LastError())));
+  }
   format::BookFile book;
   format::BookLayout layout;
   format::FormatError error;
@@ -195,11 +282,6 @@ AddSlotTableResult AddSlotTable(const std::string& path, uint32_t slot_count) {
     return Failed("cannot open the book: " + error.reason);
   }
   if (layout.bookmarks) return {true, true, "the book already has a slot table"};
-  // The book is replaced by a new file, which its folder would allow even
-  // when the book itself may not be written: a read-only book stays as it is.
-  if (!platform::File::Open(path, platform::File::Mode::kReadWrite).IsOpen()) {
-    return Failed("the book cannot be written");
-  }
 
   const format::ByteSource& source = book.source();
   const uint64_t start = book.container().stream_start;

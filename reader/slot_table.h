@@ -12,8 +12,14 @@
 // is written only after the slot itself. N is never lowered. Slots of kinds
 // other than 1 are never changed by bookmark edits.
 //
-// Writes stay inside the table's room (the rest of its 'D' section, where
-// "fvx bookmarks" puts it), so a table can never grow over other data.
+// Writes stay inside the table's 'D' section, which lies after everything
+// the compiler sealed, so a table can never grow over other data. A table
+// that points anywhere else, or counts more slots than its section holds,
+// is damage: it is neither read nor written.
+//
+// Every edit locks the book (platform/locked_file.h) and reads the table
+// again under the lock before it changes anything, so edits by several
+// processes at once each land in their own slot.
 #pragma once
 
 #include <array>
@@ -58,31 +64,47 @@ class SlotTable {
  public:
   // Reads the table of an open book (nothing when it has no 'D' section).
   // path is where writes go; they need the file to be writable (empty: the
-  // table is read-only).
+  // table is read-only). False when the table is damaged: it is then
+  // present, empty, and refuses edits, and damage() says why.
   [[nodiscard]] bool Load(const format::BookFile& file, const format::BookLayout& layout,
                           const std::string& path);
   void Clear();
 
   bool present() const { return present_; }
+  const std::string& damage() const { return damage_; }
+  // Why the last edit wrote nothing.
+  const std::string& edit_failure() const { return edit_failure_; }
   uint32_t used() const { return used_; }
   const std::vector<Slot>& slots() const { return slots_; }
   const Slot* Find(uint32_t number) const;
 
+  // Each edit first brings slots() up to date with the book as it is under
+  // the lock (also when it then fails).
   // Stores an entry in the first free slot; the slot number, or nullopt
   // when nothing was written.
   std::optional<uint32_t> Add(uint8_t kind, const std::array<uint8_t, kSlotPayloadSize>& payload);
-  // Rewrites a used slot's kind and payload.
-  [[nodiscard]] bool Rewrite(uint32_t number, uint8_t kind,
+  // Rewrites, or frees, a slot that still holds what the caller saw in it
+  // (seen); one that another program changed meanwhile is left alone.
+  [[nodiscard]] bool Rewrite(const Slot& seen, uint8_t kind,
                              const std::array<uint8_t, kSlotPayloadSize>& payload);
-  [[nodiscard]] bool Free(uint32_t number);
+  [[nodiscard]] bool Free(const Slot& seen);
 
  private:
-  bool WriteAt(uint64_t stream_position, const void* data, size_t size);
+  class Edit;
+  // Reads slot 0 and the used slots through read(position, out, size).
+  template <class Read>
+  bool ReadSlots(Read&& read);
+  bool EditFailed(std::string why);
   uint64_t SlotPosition(uint32_t number) const { return table_ + uint64_t{kSlotSize} * number; }
   bool Writable(uint32_t number) const { return SlotPosition(number) + kSlotSize <= room_end_; }
+  uint32_t Capacity() const { return static_cast<uint32_t>((room_end_ - table_) / kSlotSize - 1); }
 
   bool present_ = false;
+  std::string damage_;
+  std::string edit_failure_;
   std::string path_;
+  unsigned long long device_ = 0;  // the file the table was read from
+  unsigned long long inode_ = 0;
   uint64_t stream_start_ = 0;
   uint64_t table_ = 0;
   uint64_t room_end_ = 0;  // writes stay below this stream position

@@ -228,5 +228,34 @@ TEST(BookVerifierTest, DamageIsFoundAndNamed) {
   EXPECT_EQ(check.status, format::OpenStatus::kNotABook);
 }
 
+// Counts in the header lie outside the digest; each must agree with the
+// section that holds its entries, or the reader silently shows less.
+TEST(BookVerifierTest, LoweredHeaderCountsAreFound) {
+  std::string source =
+      "<catdef> name=\"Colour\" type=string values=red,blue </catdef>\n"
+      "<selection> name=\"Reds\" query=Colour=red </selection>\n"
+      "<selection> name=\"Blues\" query=Colour=blue </selection>\n";
+  for (int s = 0; s < 30; ++s) {
+    source += "<new>Subject " + std::to_string(100 + s) + "\nText " + std::to_string(s) +
+              "\n<catset> Colour=" + (s % 2 ? "red" : "blue") + " </catset>\n";
+  }
+  testing::CompiledBook book = testing::CompileSource(source);
+  ASSERT_TRUE(book.ok);
+  const std::string good = ReadFile(book.book_path);
+  BookCheck check;
+  ASSERT_TRUE(VerifyBook(book.book_path, &check)) << check.problem;
+  const uint64_t base = check.layout.container.stream_start;
+  // Version 1 header: subjects at 17, selections at 33.
+  for (const size_t field : {size_t{17}, size_t{33}}) {
+    std::string bad = good;
+    const uint32_t count = format::LoadU32(reinterpret_cast<const uint8_t*>(&bad[base + field]));
+    format::StoreU32(reinterpret_cast<uint8_t*>(&bad[base + field]), count - 1);
+    const std::string path = format::testing::WriteTemporaryFile(bad, "lowered");
+    EXPECT_FALSE(VerifyBook(path, &check)) << field;
+    EXPECT_FALSE(check.problem.empty()) << field;
+    std::remove(path.c_str());
+  }
+}
+
 }  // namespace
 }  // namespace fvx::compiler

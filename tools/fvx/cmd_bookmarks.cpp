@@ -14,7 +14,7 @@ namespace {
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: fvx bookmarks BOOK list\n"
+               "usage: fvx bookmarks BOOK list [--verify]\n"
                "       fvx bookmarks BOOK add SUBJECT NAME [POSITION]\n"
                "       fvx bookmarks BOOK rename K NAME\n"
                "       fvx bookmarks BOOK delete K\n");
@@ -28,16 +28,24 @@ int List(reader::Document& document) {
     const std::string name(document.BookmarkName(k));
     std::printf("%u\t%u\t%u\t%s\n", k, subject, position, name.c_str());
   }
-  return kExitOk;
+  return FinishCommand("bookmarks", document, kExitOk);
 }
 
-int RunBookmarks(const std::vector<std::string>& args) {
+int EditFailed(reader::Document& document) {
+  std::fprintf(stderr, "fvx bookmarks: %s: nothing was written: %s\n", document.FilePath().c_str(),
+               document.BookmarkEditFailure().c_str());
+  return kExitFailed;
+}
+
+int RunBookmarks(const std::vector<std::string>& words) {
+  bool verify;
+  const std::vector<std::string> args = TakeVerify(words, &verify);
   if (args.size() < 2) return Usage();
   const std::string& path = args[0];
   const std::string& action = args[1];
   if (action == "list") {
     if (args.size() != 2) return Usage();
-    auto document = OpenForCommand("bookmarks", path);
+    auto document = OpenForCommand("bookmarks", path, verify);
     return document ? List(*document) : kExitFailed;
   }
   if (action == "add") {
@@ -46,7 +54,7 @@ int RunBookmarks(const std::vector<std::string>& args) {
     const std::optional<uint32_t> position = args.size() == 5 ? ParseIndex(args[4]) : 0u;
     if (!subject || !position || args[3].empty()) return Usage();
     {
-      auto check = OpenForCommand("bookmarks", path);
+      auto check = OpenForCommand("bookmarks", path, verify);
       if (!check) return kExitFailed;
       if (*subject >= check->SubjectCount()) {
         std::fprintf(stderr, "fvx bookmarks: the book has %u subjects\n", check->SubjectCount());
@@ -63,28 +71,23 @@ int RunBookmarks(const std::vector<std::string>& args) {
     }
     auto document = OpenForCommand("bookmarks", path);
     if (!document) return kExitFailed;
-    if (!document->AddBookmark(*subject, *position, args[3])) {
-      std::fprintf(stderr, "fvx bookmarks: the bookmark could not be written (is the book writable?)\n");
-      return kExitFailed;
-    }
+    if (!document->AddBookmark(*subject, *position, args[3])) return EditFailed(*document);
     return List(*document);
   }
   if (action == "rename" || action == "delete") {
     if (args.size() != (action == "rename" ? 4u : 3u)) return Usage();
     const std::optional<uint32_t> k = ParseIndex(args[2]);
     if (!k) return Usage();
-    auto document = OpenForCommand("bookmarks", path);
+    auto document = OpenForCommand("bookmarks", path, verify);
     if (!document) return kExitFailed;
     if (*k >= document->BookmarkCount()) {
+      if (!document->DamageFound().empty()) return FinishCommand("bookmarks", *document, kExitFailed);
       std::fprintf(stderr, "fvx bookmarks: the book has %u bookmarks\n", document->BookmarkCount());
       return kExitFailed;
     }
     const bool ok = action == "rename" ? document->RenameBookmark(*k, args[3])
                                        : document->DeleteBookmark(*k);
-    if (!ok) {
-      std::fprintf(stderr, "fvx bookmarks: the slot table could not be written\n");
-      return kExitFailed;
-    }
+    if (!ok) return EditFailed(*document);
     return List(*document);
   }
   return Usage();

@@ -20,12 +20,14 @@ std::string Kind(uint32_t flags) {
   return kind;
 }
 
-int RunCategories(const std::vector<std::string>& args) {
+int RunCategories(const std::vector<std::string>& words) {
+  bool verify;
+  const std::vector<std::string> args = TakeVerify(words, &verify);
   if (args.size() != 1) {
-    std::fprintf(stderr, "usage: fvx categories BOOK\n");
+    std::fprintf(stderr, "usage: fvx categories BOOK [--verify]\n");
     return kExitUsage;
   }
-  auto document = OpenForCommand("categories", args[0]);
+  auto document = OpenForCommand("categories", args[0], verify);
   if (!document) return kExitFailed;
   for (uint32_t c = 0; c < document->CategoryCount(); ++c) {
     const std::string name(document->CategoryName(c));
@@ -39,11 +41,11 @@ int RunCategories(const std::vector<std::string>& args) {
                   counted ? document->Results().size() : size_t{0});
     }
   }
-  return kExitOk;
+  return FinishCommand("categories", *document, kExitOk);
 }
 
 }  // namespace
 
-FVX_COMMAND(categories, "categories BOOK", "list the categories and their values", RunCategories);
+FVX_COMMAND(categories, "categories BOOK [--verify]", "list the categories and their values", RunCategories);
 
 }  // namespace fvx::tool

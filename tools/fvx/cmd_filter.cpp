@@ -7,26 +7,29 @@
 namespace fvx::tool {
 namespace {
 
-int RunFilter(const std::vector<std::string>& args) {
+int RunFilter(const std::vector<std::string>& words) {
+  bool verify;
+  const std::vector<std::string> args = TakeVerify(words, &verify);
   if (args.size() != 2) {
-    std::fprintf(stderr, "usage: fvx filter BOOK 'EXPRESSION'\n");
+    std::fprintf(stderr, "usage: fvx filter BOOK 'EXPRESSION' [--verify]\n");
     return kExitUsage;
   }
-  auto document = OpenForCommand("filter", args[0]);
+  auto document = OpenForCommand("filter", args[0], verify);
   if (!document) return kExitFailed;
   if (!document->RunFilterExpression(args[1])) {
+    if (!document->DamageFound().empty()) return FinishCommand("filter", *document, kExitFailed);
     std::fprintf(stderr,
                  "fvx filter: the expression is malformed or names a category or value the book "
                  "does not have\n");
     return kExitFailed;
   }
   PrintSubjectLines(*document, document->Results());
-  return kExitOk;
+  return FinishCommand("filter", *document, kExitOk);
 }
 
 }  // namespace
 
-FVX_COMMAND(filter, "filter BOOK 'EXPRESSION'",
+FVX_COMMAND(filter, "filter BOOK 'EXPRESSION' [--verify]",
             "list the subjects a filter expression selects (index, tab, heading)", RunFilter);
 
 }  // namespace fvx::tool

@@ -9,16 +9,18 @@
 namespace fvx::tool {
 namespace {
 
-int RunHeadings(const std::vector<std::string>& args) {
+int RunHeadings(const std::vector<std::string>& words) {
+  bool verify;
+  const std::vector<std::string> args = TakeVerify(words, &verify);
   if (args.empty() || args.size() > 2) {
-    std::fprintf(stderr, "usage: fvx headings BOOK [PREFIX]\n");
+    std::fprintf(stderr, "usage: fvx headings BOOK [PREFIX] [--verify]\n");
     return kExitUsage;
   }
-  auto document = OpenForCommand("headings", args[0]);
+  auto document = OpenForCommand("headings", args[0], verify);
   if (!document) return kExitFailed;
   if (args.size() == 1) {
     for (uint32_t s = 0; s < document->SubjectCount(); ++s) PrintSubjectLine(*document, s);
-    return kExitOk;
+    return FinishCommand("headings", *document, kExitOk);
   }
   const std::string& prefix = args[1];
   std::optional<uint32_t> position = document->LowerBoundSortPosition(prefix);
@@ -30,12 +32,12 @@ int RunHeadings(const std::vector<std::string>& args) {
     PrintSubjectLine(*document, *subject);
     ++printed;
   }
-  return printed > 0 ? kExitOk : kExitFailed;
+  return FinishCommand("headings", *document, printed > 0 ? kExitOk : kExitFailed);
 }
 
 }  // namespace
 
-FVX_COMMAND(headings, "headings BOOK [PREFIX]",
+FVX_COMMAND(headings, "headings BOOK [PREFIX] [--verify]",
             "list the subjects (index, tab, heading); with PREFIX those whose heading starts so",
             RunHeadings);
 

@@ -1,11 +1,14 @@
 // fvx info BOOK: the header, the counts, every section with its place and
-// size, the book id and whether the integrity digest checks.
+// size, the book id and whether the integrity digest checks (exit 1 when it
+// does not: the book is damaged). With --verify, as for every reader
+// command, the whole book must first pass the checks of "fvx verify".
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "bookformat/book_layout.h"
 #include "bookformat/book_verifier.h"
+#include "reader/book_document.h"
 #include "tools/fvx/command.h"
 
 namespace fvx::tool {
@@ -20,12 +23,41 @@ std::string Colour(uint32_t value) {
 
 std::string Index(uint32_t value) { return value == 0xFFFFFFFF ? "none" : std::to_string(value); }
 
-int RunInfo(const std::vector<std::string>& args) {
+int RunInfo(const std::vector<std::string>& words) {
+  std::vector<std::string> args;
+  bool verify = false;
+  for (const std::string& word : words) {
+    if (word == "--verify") {
+      verify = true;
+    } else {
+      args.push_back(word);
+    }
+  }
   if (args.size() != 1 || args[0].empty() || args[0][0] == '-') {
-    std::fprintf(stderr, "usage: fvx info BOOK\n");
+    std::fprintf(stderr, "usage: fvx info BOOK [--verify]\n");
     return kExitUsage;
   }
   format::BookCheck check;
+  if (verify && !format::VerifyBook(args[0], &check)) {
+    std::fprintf(stderr, "%s: the book is damaged: %s\n", args[0].c_str(), check.problem.c_str());
+    return kExitFailed;
+  }
+  // The reader's own checks at open (counts against their sections, the
+  // slot table's place) see what the digest cannot.
+  {
+    reader::BookDocument document;
+    reader::OpenCode code = reader::OpenCode::kOk;
+    if (document.Open(args[0], &code) && !document.DamageFound().empty()) {
+      std::fprintf(stderr, "%s: the book is damaged: %s\n", args[0].c_str(),
+                   document.DamageFound().front().c_str());
+      return kExitFailed;
+    }
+    if (code == reader::OpenCode::kDamaged) {
+      std::fprintf(stderr, "%s: the book is damaged: %s\n", args[0].c_str(),
+                   document.OpenFailure().c_str());
+      return kExitFailed;
+    }
+  }
   if (!format::InspectBook(args[0], &check)) {
     std::fprintf(stderr, "%s: cannot be read: %s\n", args[0].c_str(), check.problem.c_str());
     return kExitFailed;
@@ -88,11 +120,16 @@ int RunInfo(const std::vector<std::string>& args) {
                 static_cast<unsigned long long>(store.blocks),
                 static_cast<unsigned long long>(store.stored_bytes), store.name.c_str());
   }
+  if (!check.digest_ok) {
+    std::fprintf(stderr, "%s: the book is damaged: its integrity digest does not match\n",
+                 args[0].c_str());
+    return kExitFailed;
+  }
   return check.ok() ? kExitOk : kExitFailed;
 }
 
 }  // namespace
 
-FVX_COMMAND(info, "info BOOK", "show a book's header, counts, sections and book id", RunInfo);
+FVX_COMMAND(info, "info BOOK [--verify]", "show a book's header, counts, sections and book id", RunInfo);
 
 }  // namespace fvx::tool

@@ -17,11 +17,13 @@ namespace {
 int Usage() {
   std::fprintf(stderr,
                "usage: fvx search BOOK WORD [WORD2 [WORD3]] [--or2] [--or3] [--headings] [--case]\n"
-               "                  [--substring] [--all] [--stats] [--explain]\n");
+               "                  [--substring] [--all] [--stats] [--explain] [--verify]\n");
   return kExitUsage;
 }
 
-int RunSearch(const std::vector<std::string>& args) {
+int RunSearch(const std::vector<std::string>& words_and_options) {
+  bool verify;
+  const std::vector<std::string> args = TakeVerify(words_and_options, &verify);
   std::string path;
   std::vector<std::string> words;
   reader::SearchQuery query;
@@ -56,7 +58,7 @@ int RunSearch(const std::vector<std::string>& args) {
   for (size_t w = 0; w < words.size(); ++w) query.words[w] = words[w];
   query.from_beginning = true;
 
-  auto document = OpenForCommand("search", path);
+  auto document = OpenForCommand("search", path, verify);
   if (!document) return kExitFailed;
   document->LeaveTree();  // search every subject
   uint64_t candidates = 0;
@@ -103,14 +105,14 @@ int RunSearch(const std::vector<std::string>& args) {
                  static_cast<unsigned long long>(how.candidates), document->SubjectCount(),
                  static_cast<unsigned long long>(how.inflated), engine_ms);
   }
-  return status;
+  return FinishCommand("search", *document, status);
 }
 
 }  // namespace
 
 FVX_COMMAND(search,
             "search BOOK WORD [WORD2 [WORD3]] [--or2] [--or3] [--headings] [--case] [--substring] "
-            "[--all] [--stats] [--explain]",
+            "[--all] [--stats] [--explain] [--verify]",
             "search subject texts (or headings) for up to three words", RunSearch);
 
 }  // namespace fvx::tool

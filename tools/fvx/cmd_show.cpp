@@ -19,8 +19,10 @@ namespace {
 // Stored text as terminal text: breaks and list items as lines, entities
 // as characters, links in brackets, pictures by their alternative text.
 // Hits are marked "[[" ... "]]", the jump position "{jump}".
-std::string PlainText(std::string_view text, const std::vector<reader::Hit>& hits = {},
-                      uint32_t jump = 0) {
+// *complete is false when the text's element framing is broken.
+std::string PlainText(std::string_view text, bool* complete,
+                      const std::vector<reader::Hit>& hits = {}, uint32_t jump = 0) {
+  *complete = true;
   std::string out;
   size_t at = 0;
   size_t next_hit = 0;
@@ -43,7 +45,10 @@ std::string PlainText(std::string_view text, const std::vector<reader::Hit>& hit
       continue;
     }
     const std::optional<reader::ElementView> element = reader::ReadElement(text, at);
-    if (!element) break;
+    if (!element) {
+      *complete = false;
+      break;
+    }
     at += element->size;
     const std::string_view payload = element->payload;
     auto name = [&](size_t from) {
@@ -98,7 +103,8 @@ int Usage() {
   std::fprintf(stderr,
                "usage: fvx show BOOK (SUBJECT-INDEX | --heading TEXT) [--html] [--keep-pictures]\n"
                "                [--highlight WORD [WORD [WORD]]] [--jump POSITION]\n"
-               "       fvx show BOOK --cover front|back [--keep-pictures]\n");
+               "       fvx show BOOK --cover front|back [--keep-pictures]\n"
+               "       (every form also takes --verify)\n");
   return kExitUsage;
 }
 
@@ -141,7 +147,9 @@ int WritePage(reader::BookDocument& document, uint32_t row, uint32_t jump, bool 
   return written ? kExitOk : kExitFailed;
 }
 
-int RunShow(const std::vector<std::string>& args) {
+int RunShow(const std::vector<std::string>& arguments) {
+  bool verify;
+  const std::vector<std::string> args = TakeVerify(arguments, &verify);
   std::string path, heading, cover;
   std::optional<uint32_t> index;
   std::vector<std::string> words;
@@ -185,19 +193,20 @@ int RunShow(const std::vector<std::string>& args) {
   }
   if (!cover.empty()) {
     if (path.empty() || index || by_heading || !words.empty() || jump != 0) return Usage();
-    auto document = OpenForCommand("show", path);
+    auto document = OpenForCommand("show", path, verify);
     if (!document) return kExitFailed;
     document->LeaveTree();
     const bool front = cover == "front";
     if (front ? !document->HasFrontCover() : !document->HasBackCover()) {
       std::fprintf(stderr, "fvx show: the book has no %s cover\n", cover.c_str());
-      return kExitFailed;
+      return FinishCommand("show", *document, kExitFailed);
     }
-    return WritePage(*document, front ? 0 : document->PageCount() - 1, 0, false, keep,
-                     "the cover");
+    return FinishCommand("show", *document,
+                         WritePage(*document, front ? 0 : document->PageCount() - 1, 0, false,
+                                   keep, "the cover"));
   }
   if (path.empty() || index.has_value() == by_heading) return Usage();
-  auto document = OpenForCommand("show", path);
+  auto document = OpenForCommand("show", path, verify);
   if (!document) return kExitFailed;
   document->LeaveTree();  // rows are the subjects, not a tree level
   if (by_heading) {
@@ -205,12 +214,12 @@ int RunShow(const std::vector<std::string>& args) {
     if (row) index = document->SubjectOfRow(*row);
     if (!index) {
       std::fprintf(stderr, "fvx show: no heading at or after \"%s\"\n", heading.c_str());
-      return kExitFailed;
+      return FinishCommand("show", *document, kExitFailed);
     }
   }
   if (*index >= document->SubjectCount()) {
     std::fprintf(stderr, "fvx show: the book has %u subjects\n", document->SubjectCount());
-    return kExitFailed;
+    return FinishCommand("show", *document, kExitFailed);
   }
   const bool highlight = !words.empty() && FindHits(*document, *index, words);
   if (!words.empty() && !highlight) {
@@ -218,17 +227,20 @@ int RunShow(const std::vector<std::string>& args) {
   }
   if (html) {
     const std::string what = "subject " + std::to_string(*index);
-    return WritePage(*document, *document->RowOfSubject(*index), jump, highlight, keep, what.c_str());
+    return FinishCommand(
+        "show", *document,
+        WritePage(*document, *document->RowOfSubject(*index), jump, highlight, keep, what.c_str()));
   }
   if (!document->LoadSubject(*index)) {
     std::fprintf(stderr, "fvx show: subject %u cannot be read\n", *index);
-    return kExitFailed;
+    return FinishCommand("show", *document, kExitFailed);
   }
   const std::string title(document->Heading(*index));
   std::printf("%s\n%s\n\n", title.c_str(), std::string(title.size(), '=').c_str());
   static const std::vector<reader::Hit> kNoHits;
+  bool complete;
   const std::string text =
-      PlainText(document->CurrentText(), highlight ? document->Hits() : kNoHits, jump);
+      PlainText(document->CurrentText(), &complete, highlight ? document->Hits() : kNoHits, jump);
   std::fwrite(text.data(), 1, text.size(), stdout);
   if (text.empty() || text.back() != '\n') std::fputc('\n', stdout);
   bool first = true;
@@ -245,14 +257,19 @@ int RunShow(const std::vector<std::string>& args) {
     std::printf("%s\n", line.c_str());
   }
   std::printf("\n(reading progress %d%%)\n", document->ReadingProgress());
-  return kExitOk;
+  if (!complete) {
+    std::fprintf(stderr, "fvx show: %s: the book is damaged: the text of subject %u breaks off\n",
+                 path.c_str(), *index);
+    return FinishCommand("show", *document, kExitFailed);
+  }
+  return FinishCommand("show", *document, kExitOk);
 }
 
 }  // namespace
 
 FVX_COMMAND(show,
             "show BOOK (SUBJECT-INDEX | --heading TEXT | --cover front|back) [--html] "
-            "[--keep-pictures] [--highlight WORD...] [--jump POSITION]",
+            "[--keep-pictures] [--highlight WORD...] [--jump POSITION] [--verify]",
             "show a subject as text, or exactly the HTML page the reader builds", RunShow);
 
 }  // namespace fvx::tool
