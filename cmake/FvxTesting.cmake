@@ -40,3 +40,27 @@ function(fvx_add_bench name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bench)
   fvx_warnings(${name})
 endfunction()
+
+# fvx_add_qttest(name SOURCES a_test.cpp ... LIBS lib ... [ENV VAR=value ...] [WEBENGINE])
+# One Qt Test executable, one CTest entry, run on the offscreen platform.
+# WEBENGINE tests need a display: they run under xvfb-run without the
+# sandbox (CI runs as root) and without the GPU.
+function(fvx_add_qttest name)
+  cmake_parse_arguments(ARG "WEBENGINE" "" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(${name} PRIVATE FVX_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                             FVX_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  fvx_warnings(${name})
+  if(ARG_WEBENGINE)
+    add_test(NAME ${name} COMMAND xvfb-run -a $<TARGET_FILE:${name}>)
+    set(env QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
+            QT_QPA_PLATFORM=xcb)
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+    set(env QT_QPA_PLATFORM=offscreen)
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120 ENVIRONMENT "${env};${ARG_ENV}")
+endfunction()
