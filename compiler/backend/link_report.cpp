@@ -1,6 +1,7 @@
 #include "compiler/backend/link_report.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <map>
 #include <utility>
@@ -237,7 +238,10 @@ bool LinkReportBackEnd::WriteBook(BookWriteJob& job, bool retry, bool& overflow)
   report_ = LinkReport();
   report_.title = job.properties.title.value_or("");
   report_.charset = job.properties.charset.value_or("");
+  const auto start = std::chrono::steady_clock::now();
   ok_ = CollectLinkReport(job.context, job.database, &report_);
+  collect_seconds_ =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // A report that could not be read leaves the book alone; only a cancel
   // stops the compile.
   return job.context.IsRunning();

@@ -75,10 +75,13 @@ class LinkReportBackEnd final : public BookBackEnd {
 
   bool ok() const { return ok_; }
   const LinkReport& report() const { return report_; }
+  // Wall time of the last collection, for the compile benchmark.
+  double collect_seconds() const { return collect_seconds_; }
 
  private:
   BookBackEnd& writer_;
   bool ok_ = false;
+  double collect_seconds_ = 0;
   LinkReport report_;
 };
 

@@ -215,6 +215,31 @@ class CompilerWindowTest : public QObject {
     QVERIFY(Read(Path("big.fvx")) != older);
   }
 
+  void cancelButtonAsksFirstAndClosesOnlyOnYes() {
+    QByteArray big;
+    for (int i = 0; i < 2000; ++i) {
+      big += "<new>S" + QByteArray::number(10000 + i) + "\n" + QByteArray(400, 'w') + "\n";
+    }
+    const QString source = Write("closing.txt", big);
+    CCompilerDlg& dialog = Dialog();
+    dialog.show();
+    QSignalSpy rejected(&dialog, &QDialog::rejected);
+    answer_ = ui::kIdNo;
+    QTimer::singleShot(0, &dialog, [&] { dialog.findChild<QPushButton*>("2")->click(); });
+    QVERIFY(CompileFile(source));
+    QCOMPARE(questions_.size(), 1);
+    QCOMPARE(rejected.count(), 0);
+    QVERIFY(dialog.isVisible());
+
+    answer_ = ui::kIdYes;
+    QTimer::singleShot(0, &dialog, [&] { dialog.findChild<QPushButton*>("2")->click(); });
+    QVERIFY(!CompileFile(source));
+    QCOMPARE(questions_.size(), 2);
+    QCOMPARE(rejected.count(), 1);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(Lines().last(), QString("1 error(s), 0 warning(s)"));
+  }
+
   void segmentationSizeIsClampedWhenLoaded() {
     for (auto [stored, shown] : {std::pair<uint32_t, uint32_t>{5, 16}, {9000, 8000}}) {
       registry_->WriteDword(kRoot, kImportOptionsKey, "SegmentationSize", stored);
