@@ -8,6 +8,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QString>
 #include <memory>
 #include <string>
@@ -137,6 +138,7 @@ class CCompilerDlg : public QDialog,
   std::unique_ptr<CBookWriter> writer_;
   std::unique_ptr<LinkReportBackEnd> link_reporter_;
   LogFile log_;
+  QElapsedTimer pump_clock_;
   bool disable_warnings_ = false;
   bool compiling_ = false;
   bool close_after_compile_ = false;
