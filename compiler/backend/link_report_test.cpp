@@ -110,6 +110,23 @@ TEST(LinkReport, PageIsSelfContainedAndEscapesTheSourceText) {
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("src="), std::string::npos);
   EXPECT_EQ(page.find("<link "), std::string::npos);
+  // Exactly one broken row, one ambiguous row with both twins, and Atlas
+  // with its three incoming links; the lines as the source has them.
+  auto count = [&](const std::string& what) {
+    size_t n = 0;
+    for (size_t at = page.find(what); at != std::string::npos; at = page.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("<tr class=broken>"), 1u);
+  EXPECT_NE(page.find("<tr class=broken><td class=line>6:"), std::string::npos);
+  EXPECT_EQ(count("<tr class=ambiguous>"), 1u);
+  const size_t ambiguous = page.find("<tr class=ambiguous>");
+  const std::string row = page.substr(ambiguous, page.find("</tr>", ambiguous) - ambiguous);
+  EXPECT_NE(row.find("<td class=line>9:"), std::string::npos) << row;
+  EXPECT_NE(row.find("(line 10)"), std::string::npos) << row;
+  EXPECT_NE(row.find("(line 12)"), std::string::npos) << row;
+  EXPECT_NE(page.find(">Atlas <span class=line>(line 2, 3 links)</span></h3>"), std::string::npos);
+  EXPECT_EQ(count("<table class=links-here>"), 2u);
 
   LinkReport hostile;
   hostile.subjects.push_back({"<script>alert(1)</script>", 2, 1});
