@@ -14,6 +14,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QSignalSpy>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -432,6 +433,9 @@ class CompilerWindowTest : public QObject {
     const QString shot = FVX_BINARY_DIR "/screenshots/fvxc_after_compile.png";
     QDir().mkpath(FVX_BINARY_DIR "/screenshots");
     QVERIFY(dialog.grab().save(shot));
+    dialog.findChild<QTabWidget*>()->setCurrentIndex(1);
+    QTest::qWait(50);
+    QVERIFY(dialog.grab().save(FVX_BINARY_DIR "/screenshots/fvxc_options.png"));
   }
 };
 
