@@ -29,10 +29,12 @@ foreach(program IN LISTS fvx_programs)
   install(FILES ${fvx_link_folder}/${program} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endforeach()
 
-# The manual, when the reader's folder provides one.
-if(EXISTS ${PROJECT_SOURCE_DIR}/docs/manual)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/manual/ DESTINATION lib/folivox/share/folivox/manual)
-endif()
+# The manual (a compiled book the reader opens from its share folder), when
+# the build has made one: in the build's share folder or beside the programs.
+install(FILES ${CMAKE_BINARY_DIR}/share/folivox/FVXWindowsManual.fvx
+        DESTINATION lib/folivox/share/folivox OPTIONAL)
+install(FILES ${CMAKE_BINARY_DIR}/bin/FVXWindowsManual.fvx
+        DESTINATION lib/folivox/share/folivox OPTIONAL)
 
 set(fvx_packaging ${PROJECT_SOURCE_DIR}/packaging)
 if(TARGET FvxC)

@@ -84,8 +84,8 @@ CCompilerDlg::CCompilerDlg(platform::Registry& registry, imaging::ImageLibrary* 
   cancel_->setObjectName("2");
   link_report_ = new QPushButton(tr("Link report"), this);
   link_report_->setObjectName("linkreport");
-  link_report_->setToolTip(tr("Save a page of the links that point nowhere, the ambiguous ones "
-                              "and what links to each subject"));
+  link_report_->setToolTip(tr("Compile once more and save a page of the links that point "
+                              "nowhere, the ambiguous ones and what links to each subject"));
   auto* buttons = new QHBoxLayout();
   buttons->addWidget(link_report_);
   buttons->addStretch();
@@ -114,7 +114,6 @@ CCompilerDlg::CCompilerDlg(platform::Registry& registry, imaging::ImageLibrary* 
   writer_options.pictures = MakePictureStage(images_);
   writer_ = std::make_unique<CBookWriter>(std::move(writer_options));
   link_reporter_ = std::make_unique<LinkReportBackEnd>(*writer_);
-  compiler_.SetBackEnd(link_reporter_.get());
 
   import_->source()->setText(FromLocal(LastImportFile(registry_)));
   SourceEdited();
@@ -256,16 +255,21 @@ bool CCompilerDlg::Compile() {
   StoreLastImportFile(registry_, source);
   import_->StartSpinner();
 
+  // The links are read only for a report, so that a plain compile pays
+  // nothing for them.
+  const bool with_links = collect_links_;
+  compiler_.SetBackEnd(with_links ? static_cast<BookBackEnd*>(link_reporter_.get()) : writer_.get());
   CTextSourceReader reader;
   pump_clock_.invalidate();
   const bool ok = compiler_.Compile(reader, source, output, false);
 
+  have_link_report_ = ok && with_links && link_reporter_->ok();
   if (ok) {
     last_book_ = FromLocal(output);
-    have_link_report_ = link_reporter_->ok();
+    last_source_ = source_text;
   }
   open_->setEnabled(ok);
-  link_report_->setEnabled(ok && have_link_report_);
+  link_report_->setEnabled(ok);
   import_->StopSpinner();
   import_->progress()->setValue(0);
   log_.Close();
@@ -334,8 +338,14 @@ bool CCompilerDlg::OpenInReader() {
 }
 
 bool CCompilerDlg::WriteLinkReportTo(const QString& path) {
-  if (!have_link_report_) return false;
-  const bool ok = WriteLinkReport(link_reporter_->report(), Local(path));
+  if (last_source_.isEmpty() || compiling_) return false;
+  // The work database of the last compile is gone: the source is compiled
+  // once more, this time reading its links.
+  import_->source()->setText(last_source_);
+  collect_links_ = true;
+  Compile();
+  collect_links_ = false;
+  const bool ok = have_link_report_ && WriteLinkReport(link_reporter_->report(), Local(path));
   AddWindowLine(ok ? "01,00" : "07,00",
                 (ok ? "Link report written to " : "Cannot write the link report ") + path);
   return ok;

@@ -74,7 +74,8 @@ class CCompilerDlg : public QDialog,
   bool DropFile(const QString& path);
   // "Open": to the reader that started the compiler, else a new reader.
   bool OpenInReader();
-  // Writes the last compile's link report. False without one.
+  // Compiles the last compiled source again, reading its links, and writes
+  // the link report. False when there is none to write.
   bool WriteLinkReportTo(const QString& path);
 
   // The reader program "Open" starts when no reader takes the book
@@ -148,7 +149,9 @@ class CCompilerDlg : public QDialog,
   std::string insid_;
   QString last_book_;
   QString reader_program_;
+  bool collect_links_ = false;
   bool have_link_report_ = false;
+  QString last_source_;
 };
 
 }  // namespace fvx::compiler::window
