@@ -1,5 +1,7 @@
 #include "compiler/app/window/hand_over_data.h"
 
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdio>
 
@@ -17,8 +19,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
         line.insid = colon == std::string_view::npos ? std::string() : std::string(flag.substr(colon + 1));
         continue;
       }
-      // An absolute path is a file, not a flag.
-      if (argument[0] == '-' || argument.find('/', 1) == std::string::npos) continue;
+      // An absolute path is a file, not a flag: one with a further "/", or
+      // one that names an existing file ("/atlas.txt" in the root).
+      const bool path = argument[0] == '/' && (argument.find('/', 1) != std::string::npos ||
+                                                ::access(argument.c_str(), F_OK) == 0);
+      if (!path) continue;
     }
     if (!have_file) {
       line.file = argument;

@@ -15,6 +15,7 @@ TEST(CommandLine, TakesTheFileAndTheIdentifierAfterTheFirstColon) {
   EXPECT_EQ(ParseCommandLine({"/insidious"}).insid, "");
   EXPECT_EQ(ParseCommandLine({"/nologo", "a.txt", "b.txt"}).file, "a.txt");
   EXPECT_EQ(ParseCommandLine({}).file, "");
+  EXPECT_EQ(ParseCommandLine({"/no-such-flag-file", "-x", "/tmp"}).file, "/tmp");
 }
 
 TEST(CompilerHandOver, OnlyAnEightCharacterIdentifierNamesAFile) {
