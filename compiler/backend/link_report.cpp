@@ -41,6 +41,46 @@ bool ReadSubjects(CompileContext& context, WorkDatabase& database,
   return query.result() == SQLITE_DONE;
 }
 
+// The anchors of each anchored link's subject that carry its anchor name
+// (the writer's anchor map), in the order the writer takes the first.
+bool CollectAmbiguousAnchors(
+    CompileContext& context, WorkDatabase& database,
+    const std::map<int64_t, std::pair<int64_t, LinkReport::Link>>& anchored, LinkReport* report) {
+  if (anchored.empty()) return true;
+  CSqlQuery query(database);
+  if (!query.Query("SELECT LinkID,ParaID,AnchorLine,AnchorColumn FROM tbl_AnchorMap ORDER BY "
+                   "LinkID,AnchorOffset,AnchorLine,AnchorColumn")) {
+    return false;
+  }
+  LinkReport::AmbiguousAnchor current;
+  int64_t current_id = 0;
+  uint32_t rows = 0;
+  auto finish = [&] {
+    if (current.anchors.size() > 1) report->ambiguous_anchors.push_back(current);
+  };
+  while (query.Step()) {
+    if (++rows % 5001 == 0 && !context.KeepGoing()) return false;
+    int64_t id = 0, subject = 0, line = 0, column = 0;
+    if (!query.ColumnInt(0, id) || !query.ColumnInt(1, subject) || !query.ColumnInt(2, line) ||
+        !query.ColumnInt(3, column)) {
+      return false;
+    }
+    auto link = anchored.find(id);
+    if (link == anchored.end() || subject - 1 != link->second.first) continue;
+    if (id != current_id) {
+      finish();
+      current_id = id;
+      current = LinkReport::AmbiguousAnchor();
+      current.link = link->second.second;
+      current.target = link->second.first;
+    }
+    current.anchors.emplace_back(line, column);
+  }
+  if (query.result() != SQLITE_DONE) return false;
+  finish();
+  return true;
+}
+
 }  // namespace
 
 bool CollectLinkReport(CompileContext& context, WorkDatabase& database, LinkReport* report) {
@@ -49,6 +89,7 @@ bool CollectLinkReport(CompileContext& context, WorkDatabase& database, LinkRepo
   report->broken.clear();
   report->ambiguous.clear();
   report->links_here.clear();
+  report->ambiguous_anchors.clear();
   if (!ReadSubjects(context, database, &subjects)) return false;
 
   // Every link with its candidates (the writer's link map), one row per
@@ -60,6 +101,8 @@ bool CollectLinkReport(CompileContext& context, WorkDatabase& database, LinkRepo
     return false;
   }
   std::map<int64_t, std::vector<LinkReport::Link>> incoming;
+  // Links that name an anchor, by link row: the subject they went to.
+  std::map<int64_t, std::pair<int64_t, LinkReport::Link>> anchored;
   int64_t current = 0;
   LinkReport::Link link;
   std::vector<int64_t> candidates;
@@ -72,6 +115,7 @@ bool CollectLinkReport(CompileContext& context, WorkDatabase& database, LinkRepo
     }
     incoming[candidates.front()].push_back(link);
     if (candidates.size() > 1) report->ambiguous.push_back({link, candidates});
+    if (!link.anchor.empty()) anchored[current] = {candidates.front(), link};
   };
   while (query.Step()) {
     if (++rows % 5001 == 0 && !context.KeepGoing()) return false;
@@ -98,7 +142,7 @@ bool CollectLinkReport(CompileContext& context, WorkDatabase& database, LinkRepo
   if (query.result() != SQLITE_DONE) return false;
   finish();
   for (auto& [target, links] : incoming) report->links_here.push_back({target, std::move(links)});
-  return context.IsRunning();
+  return CollectAmbiguousAnchors(context, database, anchored, report) && context.IsRunning();
 }
 
 namespace {
@@ -203,6 +247,24 @@ std::string LinkReportHtml(const LinkReport& report) {
       for (size_t i = 0; i < a.candidates.size(); ++i) {
         if (i > 0) out += "<br>";
         out += name(a.candidates[i]);
+      }
+      out += "</td></tr>\n";
+    }
+    out += "</table>\n";
+  }
+
+  out += "<h2 id=ambiguous-anchors>Ambiguous anchors</h2>\n";
+  if (report.ambiguous_anchors.empty()) {
+    out += "<p>None.</p>\n";
+  } else {
+    out += "<table><tr><th>Line:Col</th><th>Link</th><th>In subject</th><th>Target</th><th>Anchors "
+           "of that name (the first is taken)</th></tr>\n";
+    for (const LinkReport::AmbiguousAnchor& a : report.ambiguous_anchors) {
+      out += "<tr class=ambiguous-anchor>" + Where(a.link) + "<td>" + LinkText(a.link) + "</td><td>" +
+             name(a.link.from) + "</td><td>" + name(a.target) + "</td><td>";
+      for (size_t i = 0; i < a.anchors.size(); ++i) {
+        if (i > 0) out += "<br>";
+        out += "line " + Number(a.anchors[i].first) + ", column " + Number(a.anchors[i].second);
       }
       out += "</td></tr>\n";
     }

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "compiler/app/book_back_end.h"
@@ -40,6 +41,13 @@ struct LinkReport {
     Link link;
     std::vector<int64_t> candidates;  // indexes into subjects, source order
   };
+  // A link whose subject has several anchors of the link's anchor name; the
+  // first in the subject's text is taken.
+  struct AmbiguousAnchor {
+    Link link;
+    int64_t target = 0;  // index into subjects
+    std::vector<std::pair<int64_t, int64_t>> anchors;  // line and column of each
+  };
   struct LinksHere {
     int64_t target = 0;  // index into subjects
     std::vector<Link> links;
@@ -50,6 +58,7 @@ struct LinkReport {
   std::vector<Subject> subjects;      // source order
   std::vector<Link> broken;           // source order
   std::vector<Ambiguous> ambiguous;   // source order
+  std::vector<AmbiguousAnchor> ambiguous_anchors;  // source order
   std::vector<LinksHere> links_here;  // targets in source order, links in source order
 };
 

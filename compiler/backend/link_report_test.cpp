@@ -29,7 +29,10 @@ constexpr char kSource[] =
     "<new>Twin\n"                                    // 10
     "First twin <a href=\"Atlas\">back</a>.\n"       // 11
     "<new>Twin\n"                                    // 12
-    "Second twin.\n";                                // 13
+    "Second twin.\n"                                 // 13
+    "<new>Harbour\n"                                 // 14
+    "<a name=\"pier\">One</a> and <a name=\"pier\">two</a>.\n"  // 15
+    "<a href=\"Harbour\" anch=\"pier\">to the pier</a>\n";    // 16
 
 struct Compiled {
   testing::CompiledBook files;  // only for its folder
@@ -69,7 +72,7 @@ TEST(LinkReport, ListsBrokenAmbiguousAndIncomingLinksWithTheirLines) {
   ASSERT_TRUE(c.ok);
   ASSERT_TRUE(c.report_ok);
   const LinkReport& r = c.report;
-  ASSERT_EQ(r.subjects.size(), 5u);
+  ASSERT_EQ(r.subjects.size(), 6u);
   EXPECT_EQ(r.title, "Links & more");
 
   ASSERT_EQ(r.broken.size(), 1u);
@@ -85,8 +88,17 @@ TEST(LinkReport, ListsBrokenAmbiguousAndIncomingLinksWithTheirLines) {
   EXPECT_EQ(r.subjects[static_cast<size_t>(r.ambiguous[0].candidates[0])].line, 10);
   EXPECT_EQ(r.subjects[static_cast<size_t>(r.ambiguous[0].candidates[1])].line, 12);
 
-  // Atlas from three subjects; the first Twin (the one the link takes) from one.
-  ASSERT_EQ(r.links_here.size(), 2u);
+  ASSERT_EQ(r.ambiguous_anchors.size(), 1u);
+  EXPECT_EQ(r.ambiguous_anchors[0].link.line, 16);
+  EXPECT_EQ(Heading(r, r.ambiguous_anchors[0].target), "Harbour");
+  ASSERT_EQ(r.ambiguous_anchors[0].anchors.size(), 2u);
+  EXPECT_EQ(r.ambiguous_anchors[0].anchors[0].first, 15);
+  EXPECT_EQ(r.ambiguous_anchors[0].anchors[1].first, 15);
+  EXPECT_LT(r.ambiguous_anchors[0].anchors[0].second, r.ambiguous_anchors[0].anchors[1].second);
+
+  // Atlas from three subjects; the first Twin (the one the link takes) from
+  // one; Harbour from itself.
+  ASSERT_EQ(r.links_here.size(), 3u);
   EXPECT_EQ(Heading(r, r.links_here[0].target), "Atlas");
   ASSERT_EQ(r.links_here[0].links.size(), 3u);
   EXPECT_EQ(Heading(r, r.links_here[0].links[0].from), "Borders");
@@ -126,7 +138,8 @@ TEST(LinkReport, PageIsSelfContainedAndEscapesTheSourceText) {
   EXPECT_NE(row.find("(line 10)"), std::string::npos) << row;
   EXPECT_NE(row.find("(line 12)"), std::string::npos) << row;
   EXPECT_NE(page.find(">Atlas <span class=line>(line 2, 3 links)</span></h3>"), std::string::npos);
-  EXPECT_EQ(count("<table class=links-here>"), 2u);
+  EXPECT_EQ(count("<table class=links-here>"), 3u);
+  EXPECT_EQ(count("<tr class=ambiguous-anchor>"), 1u);
 
   LinkReport hostile;
   hostile.subjects.push_back({"<script>alert(1)</script>", 2, 1});
