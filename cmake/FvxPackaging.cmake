@@ -20,6 +20,10 @@ install(TARGETS ${fvx_programs} RUNTIME DESTINATION ${fvx_install_bin})
 if(TARGET Vjng)
   install(TARGETS Vjng LIBRARY DESTINATION ${fvx_install_bin}/ImagePlugins)
 endif()
+# fvx opens the image library at run time from beside itself.
+if(TARGET fvx_imaging_module)
+  install(TARGETS fvx_imaging_module LIBRARY DESTINATION ${fvx_install_bin})
+endif()
 
 # /usr/bin entries: relative links made in the build tree, installed as links.
 set(fvx_link_folder ${CMAKE_BINARY_DIR}/package-links)

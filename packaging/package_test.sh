@@ -44,6 +44,7 @@ cp -r "$root/usr/share/doc/folivox/examples/." "$book/"
 "$root/usr/bin/fvx" compile --no-log "$book/solar_system.txt" >"$work/compile.log" || {
   cat "$work/compile.log"; exit 1; }
 tail -n 1 "$work/compile.log"
-grep -q '^0 error(s)' "$work/compile.log"
+# Warnings too: a picture the unpacked image library could not read is one.
+grep -q '^0 error(s), 0 warning(s)$' "$work/compile.log"
 "$root/usr/bin/fvx" verify "$book/solar_system.fvx"
 echo "package test passed"

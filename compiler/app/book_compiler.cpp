@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "compiler/backend/sort_order.h"
-#include "compiler/backend/work_database.h"
+#include "compiler/base/work_database.h"
 #include "compiler/frontend/parser.h"
 #include "platform/paths.h"
 #include "platform/scratch_file.h"

@@ -7,7 +7,7 @@
 
 #include <fstream>
 
-#include "compiler/app/test_sinks.h"
+#include "compiler/base/test_sinks.h"
 #include "compiler/frontend/text_source_reader.h"
 
 namespace fvx::compiler {

@@ -6,8 +6,8 @@
 #include <map>
 #include <utility>
 
-#include "compiler/app/compile_context.h"
-#include "compiler/backend/work_database.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/work_database.h"
 #include "platform/file.h"
 
 namespace fvx::compiler {

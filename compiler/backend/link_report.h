@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/app/book_back_end.h"
+#include "compiler/base/book_back_end.h"
 
 namespace fvx::compiler {
 

@@ -7,7 +7,7 @@
 
 #include "compiler/app/book_compiler.h"
 #include "compiler/backend/book_writer.h"
-#include "compiler/backend/testing/compile_for_test.h"
+#include "compiler/app/testing/compile_for_test.h"
 #include "compiler/frontend/text_source_reader.h"
 #include "platform/file.h"
 

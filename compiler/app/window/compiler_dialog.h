@@ -14,7 +14,7 @@
 #include <string>
 
 #include "compiler/app/book_compiler.h"
-#include "compiler/app/message_log.h"
+#include "compiler/base/message_log.h"
 #include "compiler/app/window/hand_over_data.h"
 
 class QPushButton;

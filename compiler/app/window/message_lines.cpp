@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "compiler/app/message_log.h"
+#include "compiler/base/message_log.h"
 
 namespace fvx::compiler::window {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/app/interfaces.h"
+#include "compiler/base/interfaces.h"
 
 namespace fvx::compiler::window {
 

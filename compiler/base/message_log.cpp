@@ -1,8 +1,8 @@
-#include "compiler/app/message_log.h"
+#include "compiler/base/message_log.h"
 
 #include <sys/stat.h>
 
-#include "compiler/app/message_format.h"
+#include "compiler/base/message_format.h"
 #include "platform/paths.h"
 
 namespace fvx::compiler {

@@ -1,4 +1,4 @@
-#include "compiler/app/messages.h"
+#include "compiler/base/messages.h"
 
 #include <array>
 #include <cstddef>
@@ -9,7 +9,7 @@ namespace {
 constexpr std::array<const char*, static_cast<std::size_t>(MessageId::kCount)> kTexts = {
     nullptr,  // kNone
 #define FVX_MESSAGE(id, text) text,
-#include "compiler/app/messages.def"
+#include "compiler/base/messages.def"
 #undef FVX_MESSAGE
 };
 

@@ -1,7 +1,7 @@
-#include "compiler/app/statistics.h"
+#include "compiler/base/statistics.h"
 
-#include "compiler/app/compile_context.h"
-#include "compiler/app/message_format.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/message_format.h"
 
 namespace fvx::compiler {
 namespace {

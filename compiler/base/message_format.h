@@ -9,7 +9,7 @@
 #include <string_view>
 #include <variant>
 
-#include "compiler/app/interfaces.h"
+#include "compiler/base/interfaces.h"
 
 namespace fvx::compiler {
 

@@ -1,8 +1,8 @@
-#include "compiler/app/compile_context.h"
+#include "compiler/base/compile_context.h"
 
 #include <gtest/gtest.h>
 
-#include "compiler/app/test_sinks.h"
+#include "compiler/base/test_sinks.h"
 
 namespace fvx::compiler {
 namespace {

@@ -1,8 +1,8 @@
-#include "compiler/app/message_format.h"
+#include "compiler/base/message_format.h"
 
 #include <gtest/gtest.h>
 
-#include "compiler/app/messages.h"
+#include "compiler/base/messages.h"
 
 namespace fvx::compiler {
 namespace {

@@ -1,4 +1,4 @@
-#include "reader/testing/test_book.h"
+#include "bookformat/testing/test_book.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,10 +17,9 @@
 #include "bookformat/stream_writer.h"
 #include "platform/scratch_file.h"
 
-namespace fvx::reader::testing {
+namespace fvx::format::testing {
 namespace {
 
-using namespace fvx::format;
 
 void Must(bool ok, const char* what) {
   if (!ok) {
@@ -44,11 +43,11 @@ class Writer {
     writer_.SetOffsetWidth(width_);
   }
 
-  std::string Build();
+  TestBookFiles Build();
 
  private:
   void Store(const std::string& data, uint32_t block_size, uint64_t patch_at) {
-    CBlockStore store(block_size, &writer_);
+    CBlockStore store(block_size, &writer_, spec_.worker_threads);
     Must(store.Append(data.data(), data.size()), "store append");
     uint64_t table;
     Must(store.WriteBlockTable(&table), "block table");
@@ -157,11 +156,17 @@ void Writer::Headings() {
   const OffsetWidth heading_width = spec_.version == 2 && spec_.wide_heading_offsets
                                         ? OffsetWidth::kWide
                                         : OffsetWidth::kNarrow;
-  for (const TestSubject& subject : spec_.subjects) {
+  const size_t n = spec_.subjects.size();
+  std::vector<uint32_t> anchors_of(n + 1, 0);
+  for (const TestAnchor& anchor : spec_.anchors) {
+    if (anchor.subject < n) ++anchors_of[anchor.subject];
+  }
+  for (size_t s = 0; s < n; ++s) {
+    const TestSubject& subject = spec_.subjects[s];
     PutOff(&offsets, bytes.size(), heading_width);
     std::string stored = subject.heading;
     const bool high = !stored.empty() && static_cast<uint8_t>(stored.back()) >= 0x80;
-    if (subject.has_anchors) {
+    if (subject.has_anchors || anchors_of[s] > 0) {
       if (high || stored.empty()) {
         stored.push_back(static_cast<char>(0x80));
       } else {
@@ -174,9 +179,21 @@ void Writer::Headings() {
   }
   PutOff(&offsets, bytes.size(), heading_width);
   Store(offsets + bytes, kTableBlockSize, patches.table_at[HeadingSection::kHeadingTable]);
-  std::string anchors;
-  PutU32(&anchors, 0);
-  for (size_t i = 0; i <= spec_.subjects.size(); ++i) PutU32(&anchors, 0);
+  // (name offset, position) per anchor, the names' length, the first anchor
+  // of each subject and one past the last, the names.
+  std::string anchors, names;
+  for (const TestAnchor& anchor : spec_.anchors) {
+    PutU32(&anchors, static_cast<uint32_t>(names.size()));
+    PutU32(&anchors, anchor.position);
+    names += anchor.name;
+  }
+  PutU32(&anchors, static_cast<uint32_t>(names.size()));
+  uint32_t first = 0;
+  for (size_t s = 0; s <= n; ++s) {
+    PutU32(&anchors, first);
+    first += anchors_of[s];
+  }
+  anchors += names;
   Store(anchors, kTableBlockSize, patches.table_at[HeadingSection::kAnchorTable]);
   Must(FinishSection(writer_, patches), "heading next");
 }
@@ -316,20 +333,21 @@ void Writer::SearchIndex() {
   Must(FinishSection(writer_, patches), "search index next");
 }
 
-std::string Writer::Build() {
+TestBookFiles Writer::Build() {
   HeaderSection header;
   header.version = spec_.version;
   header.stored_sorted = spec_.sort_order.empty() ? 1 : 0;
   header.wide_heading_offsets = spec_.wide_heading_offsets ? 1 : 0;
   header.character_width = spec_.search_index ? 0 : 1;
   header.subject_count = static_cast<uint32_t>(spec_.subjects.size());
+  header.anchor_count = static_cast<uint32_t>(spec_.anchors.size());
   header.picture_count = static_cast<uint32_t>(spec_.pictures.size());
   header.category_count = static_cast<uint32_t>(spec_.categories.size());
   header.selection_count = static_cast<uint32_t>(spec_.selections.size());
   header.background_colour = spec_.background_colour;
   header.background_tile_picture = spec_.background_tile;
   header.text_colour = spec_.text_colour;
-  header.character_set = "windows-1252";
+  header.character_set = spec_.character_set;
   header.front_cover_picture = spec_.front_cover;
   header.front_cover_title = spec_.front_cover_title;
   header.back_cover_picture = spec_.back_cover;
@@ -346,9 +364,15 @@ std::string Writer::Build() {
   Pictures();
   if (spec_.search_index) SearchIndex();
   InfoSection info;
-  info.title = "A test book";
+  info.title = spec_.title;
+  info.author = spec_.author;
+  info.url = spec_.url;
+  info.version_word = spec_.version_word;
+  info.publication_year = spec_.publication_year;
   Must(WriteInfoSection(writer_, info), "information section");
+  TestBookFiles files;
   const uint64_t sealed_end = writer_.Position();
+  files.sealed_end = sealed_end;
   Must(writer_.Flush(), "flush");
   BorrowedFileByteSource source(&file_);
   platform::Sha1Digest digest;
@@ -374,18 +398,22 @@ std::string Writer::Build() {
   }
   Must(writer_.PatchOff(at.end_of_book_at, writer_.Position()), "end of book");
   Must(writer_.Flush(), "flush");
+  files.stream = ReadAll(file_);
 
   platform::File container = platform::CreateScratchFile("fvxtest");
   WrapOptions wrap;
   wrap.output_path = "test.fvx";
   wrap.unix_time = 1700000000;
   Must(WrapContainer(file_, container, wrap).ok(), "wrap");
-  return ReadAll(container);
+  files.container = ReadAll(container);
+  return files;
 }
 
 }  // namespace
 
-std::string BuildTestBook(const TestBookSpec& spec) { return Writer(spec).Build(); }
+std::string BuildTestBook(const TestBookSpec& spec) { return Writer(spec).Build().container; }
+
+TestBookFiles BuildTestBookFiles(const TestBookSpec& spec) { return Writer(spec).Build(); }
 
 std::string U32(uint32_t value) {
   std::string out;
@@ -430,4 +458,4 @@ TestBookSpec SimpleBook(const std::vector<std::string>& texts) {
   return spec;
 }
 
-}  // namespace fvx::reader::testing
+}  // namespace fvx::format::testing

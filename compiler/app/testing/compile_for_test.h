@@ -11,9 +11,9 @@
 #include "bookformat/blockstore/block_cache.h"
 #include "bookformat/book_file.h"
 #include "bookformat/book_layout.h"
-#include "compiler/app/statistics.h"
-#include "compiler/app/test_sinks.h"
 #include "compiler/backend/book_writer.h"
+#include "compiler/base/statistics.h"
+#include "compiler/base/test_sinks.h"
 
 namespace fvx::compiler::testing {
 

@@ -1,11 +1,11 @@
-#include "compiler/app/message_format.h"
+#include "compiler/base/message_format.h"
 
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include "compiler/app/messages.h"
+#include "compiler/base/messages.h"
 
 namespace fvx::compiler {
 namespace {

@@ -1,9 +1,9 @@
-#include "compiler/app/statistics.h"
+#include "compiler/base/statistics.h"
 
 #include <gtest/gtest.h>
 
-#include "compiler/app/compile_context.h"
-#include "compiler/app/test_sinks.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/test_sinks.h"
 
 namespace fvx::compiler {
 namespace {

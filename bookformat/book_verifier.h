@@ -20,7 +20,7 @@
 #include "bookformat/book_file.h"
 #include "bookformat/book_layout.h"
 
-namespace fvx::compiler {
+namespace fvx::format {
 
 struct StoreSummary {
   std::string section;  // "C 1", "S", ...
@@ -48,4 +48,4 @@ bool InspectBook(const std::string& path, BookCheck* check);
 // naming the damage.
 bool VerifyBook(const std::string& path, BookCheck* check);
 
-}  // namespace fvx::compiler
+}  // namespace fvx::format

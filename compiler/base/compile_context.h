@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/app/interfaces.h"
-#include "compiler/app/message_format.h"
-#include "compiler/app/messages.h"
+#include "compiler/base/interfaces.h"
+#include "compiler/base/message_format.h"
+#include "compiler/base/messages.h"
 
 namespace fvx::compiler {
 

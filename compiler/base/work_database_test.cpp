@@ -1,4 +1,4 @@
-#include "compiler/backend/work_database.h"
+#include "compiler/base/work_database.h"
 
 #include <gtest/gtest.h>
 

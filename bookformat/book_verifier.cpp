@@ -1,4 +1,4 @@
-#include "compiler/backend/book_verifier.h"
+#include "bookformat/book_verifier.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,7 +10,7 @@
 #include "bookformat/search_keys.h"
 #include "platform/sha1.h"
 
-namespace fvx::compiler {
+namespace fvx::format {
 namespace {
 
 using format::OffsetBytes;
@@ -784,4 +784,4 @@ bool VerifyBook(const std::string& path, BookCheck* check) {
   return verifier.Open(path) && verifier.Full();
 }
 
-}  // namespace fvx::compiler
+}  // namespace fvx::format

@@ -1,4 +1,4 @@
-#include "compiler/backend/testing/compile_for_test.h"
+#include "compiler/app/testing/compile_for_test.h"
 
 #include <ftw.h>
 #include <stdlib.h>

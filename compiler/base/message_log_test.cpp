@@ -1,4 +1,4 @@
-#include "compiler/app/message_log.h"
+#include "compiler/base/message_log.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "compiler/app/compile_context.h"
-#include "compiler/app/test_sinks.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/test_sinks.h"
 
 namespace fvx::compiler {
 namespace {

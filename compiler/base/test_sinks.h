@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/app/interfaces.h"
-#include "compiler/app/message_log.h"
+#include "compiler/base/interfaces.h"
+#include "compiler/base/message_log.h"
 
 namespace fvx::compiler {
 

@@ -12,7 +12,7 @@ namespace fvx::compiler {
 enum class MessageId : uint32_t {
   kNone = 0,
 #define FVX_MESSAGE(id, text) id,
-#include "compiler/app/messages.def"
+#include "compiler/base/messages.def"
 #undef FVX_MESSAGE
   kCount
 };

@@ -1,4 +1,4 @@
-#include "compiler/app/compile_context.h"
+#include "compiler/base/compile_context.h"
 
 namespace fvx::compiler {
 

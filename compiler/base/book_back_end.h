@@ -19,10 +19,10 @@
 
 #include <string>
 
-#include "compiler/app/compile_context.h"
-#include "compiler/app/statistics.h"
-#include "compiler/backend/work_database.h"
-#include "compiler/frontend/document_properties.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/document_properties.h"
+#include "compiler/base/statistics.h"
+#include "compiler/base/work_database.h"
 #include "platform/file.h"
 
 namespace fvx::compiler {
