@@ -9,6 +9,7 @@
 #include "reader/filter.h"
 #include "reader/search_index.h"
 #include "reader/value_format.h"
+#include "reader/word_index.h"
 
 namespace fvx::reader {
 namespace {
@@ -48,7 +49,9 @@ bool BookDocument::Open(const std::string& path, OpenCode* code) {
     return FailOpen(code, static_cast<OpenCode>(error.status), error.reason);
   }
   path_ = path;
-  return Finish(code, path);
+  if (!Finish(code, path)) return false;
+  word_index_use_ = true;
+  return true;
 }
 
 bool BookDocument::OpenBytes(std::string bytes, const std::string& path, OpenCode* code) {
@@ -143,6 +146,8 @@ void BookDocument::ResetState() {
   search_set_up_ = false;
   candidates_.Clear();
   candidate_count_ = tested_ = 0;
+  exact_ = false;
+  explanation_ = {};
   found_.clear();
   hits_.clear();
   hits_subject_.reset();
@@ -150,6 +155,10 @@ void BookDocument::ResetState() {
 
 void BookDocument::Close() {
   index_.reset();
+  word_index_.reset();
+  word_index_use_ = false;
+  word_index_tried_ = false;
+  word_index_reason_.clear();
   content_cache_.reset();
   table_cache_.reset();
   file_.Close();

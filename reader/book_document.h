@@ -36,6 +36,16 @@
 namespace fvx::reader {
 
 class SearchIndexReader;
+class WordIndex;
+
+// How the last BeginSearch found its candidates, and what the search read.
+struct SearchExplanation {
+  bool word_index_used = false;
+  bool exact = false;           // the word index gave exactly the matching subjects
+  std::string word_index_note;  // why it was not used
+  uint64_t candidates = 0;
+  uint64_t inflated = 0;  // subjects whose text (or heading) the matcher read
+};
 
 class BookDocument final : public Document {
  public:
@@ -160,6 +170,15 @@ class BookDocument final : public Document {
   const std::vector<uint32_t>& TreePath() const override { return tree_path_; }
   void LeaveTree() override;
 
+  // ---- the local word index (reader/word_index.h)
+  // Whether searches may use the book's local word index. On for books
+  // opened from a file, off for books opened from memory or a byte source.
+  void SetWordIndexUse(bool use);
+  // Forgets the index looked at, so the next search looks again (after a
+  // build finished).
+  void ReloadWordIndex();
+  const SearchExplanation& LastSearch() const { return explanation_; }
+
   // ---- for tools, benchmarks and tests
   const format::BookLayout& layout() const { return layout_; }
   const format::BlockCache* table_cache() const { return table_cache_.get(); }
@@ -220,6 +239,14 @@ class BookDocument final : public Document {
   bool SubjectsSatisfying(const Condition& condition, std::vector<uint32_t>* subjects);
   void SetResults(std::vector<uint32_t> subjects);
   bool MatchSubject(uint32_t subject, TextMatcher* matcher);
+  // Candidates from the local word index; false when it cannot give them.
+  bool WordIndexCandidates(const SearchQuery& query, uint32_t start,
+                           std::vector<CandidateSet::Range>* ranges);
+  // The walk's candidates; in find-next mode through the word index they
+  // are known up to covered_end_ and fetched further on demand.
+  std::optional<uint32_t> NextCandidate(uint64_t subject);
+  std::optional<uint32_t> PreviousCandidate(int64_t subject);
+  void FetchCandidates();
   void RebuildBookmarks();
   bool ApplyTreeNode(std::string_view name, std::optional<uint32_t> subject);
   std::vector<uint32_t> AncestorPath(uint32_t subject);
@@ -237,6 +264,10 @@ class BookDocument final : public Document {
   std::unique_ptr<format::BlockCache> table_cache_;
   std::unique_ptr<format::BlockCache> content_cache_;
   std::unique_ptr<SearchIndexReader> index_;
+  std::unique_ptr<WordIndex> word_index_;
+  bool word_index_use_ = false;
+  bool word_index_tried_ = false;
+  std::string word_index_reason_;
 
   std::vector<uint32_t> visible_;
   std::vector<uint32_t> internal_;
@@ -275,6 +306,10 @@ class BookDocument final : public Document {
   bool include_position_ = true;
   bool no_more_forwards_ = true;
   bool no_more_backwards_ = true;
+  bool exact_ = false;  // every candidate matches: the matcher only collects hits
+  uint32_t covered_end_ = 0;
+  uint32_t fetch_size_ = 0;
+  SearchExplanation explanation_;
   std::vector<uint32_t> found_;  // find-all, until installed
   std::vector<Hit> hits_;
   std::optional<uint32_t> hits_subject_;

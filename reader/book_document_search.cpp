@@ -4,9 +4,15 @@
 #include "reader/book_document.h"
 #include "reader/filter.h"
 #include "reader/search_index.h"
+#include "reader/word_index.h"
 
 namespace fvx::reader {
 namespace {
+
+// Candidates fetched from the word index at a time in find-next mode,
+// growing fourfold per fetch.
+constexpr uint32_t kFirstFetch = 64;
+constexpr uint32_t kLargestFetch = 65536;
 
 constexpr std::string_view kRootNode = "root";
 // Deeper trees than this are taken to loop.
@@ -142,6 +148,109 @@ void BookDocument::LeaveTree() {
 
 // ---------------------------------------------------------------- search
 
+void BookDocument::SetWordIndexUse(bool use) {
+  word_index_use_ = use;
+  if (!use) ReloadWordIndex();
+}
+
+void BookDocument::ReloadWordIndex() {
+  word_index_.reset();
+  word_index_tried_ = false;
+  word_index_reason_.clear();
+}
+
+bool BookDocument::WordIndexCandidates(const SearchQuery& query, uint32_t start,
+                                       std::vector<CandidateSet::Range>* ranges) {
+  std::string& note = explanation_.word_index_note;
+  if (!word_index_use_) {
+    note = "the word index is not used for this document";
+    return false;
+  }
+  if (!word_index_ && !word_index_tried_) {
+    word_index_tried_ = true;
+    const WordIndexIdentity book{BookId(), subject_count_, layout_.positions.text_total};
+    word_index_ = WordIndex::Open(WordIndexPath(book.book_id), book, &word_index_reason_);
+  }
+  if (!word_index_) {
+    note = word_index_reason_;
+    return false;
+  }
+  std::vector<uint32_t> subjects;
+  std::string reason;
+  // Find-next fetches candidates a few at a time as the walk goes on, so
+  // the first hit of a common word costs no more than that of a rare one.
+  const bool lazy = !query.find_all;
+  fetch_size_ = kFirstFetch;
+  const WordIndex::Answer answer =
+      word_index_->Find(query, &subjects, &reason, start, lazy ? fetch_size_ : 0);
+  if (answer == WordIndex::Answer::kFailed) {
+    // Not trusted again while the book is open.
+    word_index_.reset();
+    word_index_reason_ = reason;
+    note = reason;
+    return false;
+  }
+  if (answer == WordIndex::Answer::kUnnarrowed) {
+    note = reason;
+    return false;
+  }
+  exact_ = answer == WordIndex::Answer::kExact;
+  covered_end_ = lazy && subjects.size() == fetch_size_ ? subjects.back() + 1 : subject_count_;
+  fetch_size_ *= 4;
+  ranges->clear();
+  for (uint32_t subject : subjects) {
+    if (subject < start) continue;
+    if (!ranges->empty() && ranges->back().end == subject) {
+      ++ranges->back().end;
+    } else {
+      ranges->push_back({subject, subject + 1});
+    }
+  }
+  explanation_.word_index_used = true;
+  explanation_.exact = exact_;
+  return true;
+}
+
+void BookDocument::FetchCandidates() {
+  std::vector<uint32_t> subjects;
+  std::string reason;
+  const WordIndex::Answer answer =
+      word_index_ ? word_index_->Find(query_, &subjects, &reason, covered_end_, fetch_size_)
+                  : WordIndex::Answer::kFailed;
+  std::vector<CandidateSet::Range> ranges = candidates_.ranges();
+  if (answer == WordIndex::Answer::kExact || answer == WordIndex::Answer::kCandidates) {
+    for (uint32_t subject : subjects) ranges.push_back({subject, subject + 1});
+    covered_end_ = subjects.size() == fetch_size_ ? subjects.back() + 1 : subject_count_;
+    fetch_size_ = std::min<uint32_t>(fetch_size_ * 4, kLargestFetch);
+  } else {
+    // The index went away mid-walk: the matcher tests the rest.
+    if (answer == WordIndex::Answer::kFailed) {
+      word_index_.reset();
+      word_index_reason_ = reason;
+    }
+    ranges.push_back({covered_end_, subject_count_});
+    covered_end_ = subject_count_;
+    exact_ = false;
+    explanation_.exact = false;
+  }
+  candidates_.Assign(std::move(ranges));
+  candidate_count_ = candidates_.Count();
+  explanation_.candidates = candidate_count_;
+}
+
+std::optional<uint32_t> BookDocument::NextCandidate(uint64_t subject) {
+  for (;;) {
+    const std::optional<uint32_t> next = candidates_.FirstAtOrAfter(subject);
+    if (next || covered_end_ >= subject_count_) return next;
+    FetchCandidates();
+  }
+}
+
+std::optional<uint32_t> BookDocument::PreviousCandidate(int64_t subject) {
+  while (subject >= int64_t{covered_end_} && covered_end_ < subject_count_) FetchCandidates();
+  return candidates_.LastAtOrBefore(subject);
+}
+
 bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
                                uint64_t* candidate_count) {
   if (candidate_count != nullptr) *candidate_count = 0;
@@ -150,8 +259,11 @@ bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
   found_.clear();
   std::vector<CandidateSet::Range> ranges;
   const uint32_t start = std::min(start_subject, subject_count_);
-  bool indexed = false;
-  if (!query.headings_only && index_ && index_->usable()) {
+  exact_ = false;
+  explanation_ = {};
+  covered_end_ = subject_count_;
+  bool indexed = WordIndexCandidates(query, start, &ranges);
+  if (!indexed && !query.headings_only && index_ && index_->usable()) {
     std::vector<uint8_t> result;
     bool readable = true;
     for (int w = 0; w < 3 && readable; ++w) {
@@ -188,11 +300,12 @@ bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
   }
   candidates_.Assign(std::move(ranges));
   candidate_count_ = candidates_.Count();
+  explanation_.candidates = candidate_count_;
   tested_ = 0;
   search_position_ = start;
   include_position_ = true;
-  no_more_forwards_ = !candidates_.FirstAtOrAfter(start);
-  no_more_backwards_ = !candidates_.LastAtOrBefore(start);
+  no_more_forwards_ = !NextCandidate(start);
+  no_more_backwards_ = !PreviousCandidate(start);
   search_set_up_ = true;
   if (candidate_count != nullptr) *candidate_count = candidate_count_;
   return true;
@@ -201,8 +314,8 @@ bool BookDocument::BeginSearch(const SearchQuery& query, uint32_t start_subject,
 void BookDocument::SetSearchPosition(uint32_t subject) {
   search_position_ = subject;
   include_position_ = false;
-  no_more_forwards_ = !candidates_.FirstAtOrAfter(uint64_t{subject} + 1);
-  no_more_backwards_ = !candidates_.LastAtOrBefore(int64_t{subject} - 1);
+  no_more_forwards_ = !NextCandidate(uint64_t{subject} + 1);
+  no_more_backwards_ = !PreviousCandidate(int64_t{subject} - 1);
 }
 
 bool BookDocument::CanSearchForwards() const { return search_set_up_ && !no_more_forwards_; }
@@ -210,6 +323,7 @@ bool BookDocument::CanSearchBackwards() const { return search_set_up_ && !no_mor
 
 bool BookDocument::MatchSubject(uint32_t subject, TextMatcher* matcher) {
   matcher->Reset();
+  ++explanation_.inflated;
   if (query_.headings_only) {
     bool ok;
     const std::string heading = ReadHeading(subject, nullptr, &ok);
@@ -231,13 +345,28 @@ SearchStepResult BookDocument::SearchStep(SearchDirection direction, int steps,
                                           uint32_t* current_subject) {
   if (!search_set_up_) return SearchStepResult::kFinished;
   const bool forwards = direction == SearchDirection::kForwards;
+  if (exact_ && query_.find_all && forwards) {
+    // Every candidate matches and find-all collects no hits: take them all.
+    const uint64_t from = uint64_t{search_position_} + (include_position_ ? 0 : 1);
+    for (const CandidateSet::Range& range : candidates_.ranges()) {
+      if (range.end <= from) continue;
+      for (uint64_t s = std::max<uint64_t>(range.first, from); s < range.end; ++s) {
+        found_.push_back(static_cast<uint32_t>(s));
+        ++tested_;
+      }
+      search_position_ = range.end - 1;
+      include_position_ = false;
+    }
+    no_more_forwards_ = true;
+    return SearchStepResult::kFinished;
+  }
   TextMatcher matcher(query_, false);
   for (int step = 0; step < steps; ++step) {
     std::optional<uint32_t> next;
     if (forwards) {
-      next = candidates_.FirstAtOrAfter(uint64_t{search_position_} + (include_position_ ? 0 : 1));
+      next = NextCandidate(uint64_t{search_position_} + (include_position_ ? 0 : 1));
     } else {
-      next = candidates_.LastAtOrBefore(int64_t{search_position_} - (include_position_ ? 0 : 1));
+      next = PreviousCandidate(int64_t{search_position_} - (include_position_ ? 0 : 1));
     }
     if (!next) {
       (forwards ? no_more_forwards_ : no_more_backwards_) = true;
@@ -251,7 +380,7 @@ SearchStepResult BookDocument::SearchStep(SearchDirection direction, int steps,
         !std::binary_search(results_.begin(), results_.end(), subject)) {
       continue;
     }
-    if (!MatchSubject(subject, &matcher)) continue;
+    if (!exact_ && !MatchSubject(subject, &matcher)) continue;
     if (query_.find_all) {
       found_.push_back(subject);
       continue;
@@ -261,12 +390,12 @@ SearchStepResult BookDocument::SearchStep(SearchDirection direction, int steps,
     hits_ = collect.hits();
     hits_subject_ = subject;
     if (current_subject != nullptr) *current_subject = subject;
-    no_more_forwards_ = !candidates_.FirstAtOrAfter(uint64_t{subject} + 1);
-    no_more_backwards_ = !candidates_.LastAtOrBefore(int64_t{subject} - 1);
+    no_more_forwards_ = !NextCandidate(uint64_t{subject} + 1);
+    no_more_backwards_ = !PreviousCandidate(int64_t{subject} - 1);
     return SearchStepResult::kFound;
   }
-  const bool more = forwards ? candidates_.FirstAtOrAfter(uint64_t{search_position_} + 1).has_value()
-                             : candidates_.LastAtOrBefore(int64_t{search_position_} - 1).has_value();
+  const bool more = forwards ? NextCandidate(uint64_t{search_position_} + 1).has_value()
+                             : PreviousCandidate(int64_t{search_position_} - 1).has_value();
   if (!more) {
     (forwards ? no_more_forwards_ : no_more_backwards_) = true;
     return SearchStepResult::kFinished;

@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev
   qt6-base-dev libmng-dev
   dpkg-dev
+  nginx-light
 )
 
 missing=()

@@ -19,7 +19,8 @@
 #include "compiler/backend/link_report.h"
 #include "compiler/backend/picture_processor.h"
 #include "compiler/base/message_log.h"
-#include "compiler/frontend/text_source_reader.h"
+#include "compiler/frontend/converting_source_reader.h"
+#include "compiler/frontend/source_reader_factory.h"
 #include "imaging/image_library_loader.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
@@ -81,17 +82,6 @@ bool AskToSort(uint32_t subject_count) {
   std::string answer;
   if (!std::getline(std::cin, answer)) return false;
   return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
-}
-
-bool HasExtension(const std::string& path, const char* extension) {
-  size_t separator = platform::LastPathSeparator(path);
-  size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) {
-    return false;
-  }
-  std::string ext = path.substr(dot);
-  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return ext == extension;
 }
 
 bool ParseCount(const std::string& text, uint32_t& value) {
@@ -160,11 +150,9 @@ int RunCompile(const std::vector<std::string>& args) {
   if (source.empty()) return Usage("no source given");
   if (!log_file.empty() && no_log) return Usage("--log and --no-log exclude each other");
   if (!link_report.empty() && check) return Usage("--link-report needs a compile, not --check");
-  if (!HasExtension(source, ".txt")) {
-    if (HasExtension(source, ".fv")) {
-      std::fprintf(stderr, "fvx compile: older-generation books (.fv) are not read by this build\n");
-      return kExitFailed;
-    }
+  // The reader by the extension, as the compiler window chooses it.
+  std::unique_ptr<compiler::CSourceReader> reader = compiler::MakeSourceReader(source);
+  if (!reader) {
     std::printf("Bad file format!\n");
     return kExitUsage;
   }
@@ -227,10 +215,14 @@ int RunCompile(const std::vector<std::string>& args) {
   sigaction(SIGINT, &action, &previous);
   g_interrupted = 0;
 
-  compiler::CTextSourceReader reader;
-  bool ok = book_compiler.Compile(reader, source, output, false,
+  bool ok = book_compiler.Compile(*reader, source, output, false,
                                   check ? compiler::CompileMode::kCheck : compiler::CompileMode::kBook);
   sigaction(SIGINT, &previous, nullptr);
+  // The message table has no words for what is wrong inside an old book.
+  if (auto* fv = dynamic_cast<compiler::CConvertingSourceReader*>(reader.get());
+      fv != nullptr && !fv->error().empty()) {
+    std::fprintf(stderr, "fvx compile: %s: %s\n", source.c_str(), fv->error().c_str());
+  }
   if (check && book_compiler.context().errors() > 0) ok = false;
   if (ok && reporter) {
     if (!reporter->ok() || !compiler::WriteLinkReport(reporter->report(), link_report)) {

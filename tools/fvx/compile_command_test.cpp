@@ -434,3 +434,44 @@ TEST_F(CompileCommandTest, LinkReportIsWrittenOnlyWhenAskedFor) {
   EXPECT_EQ(unwritable.exit_code, 1);
   EXPECT_NE(unwritable.err.find("link report"), std::string::npos);
 }
+
+// Older-generation books: packed from a folder, compiled by their extension.
+TEST_F(CompileCommandTest, PackedFvBooksCompileAndDamagedOnesFailToOpen) {
+  fs::create_directories(dir_ / "records");
+  std::ofstream(dir_ / "records" / "02_beta", std::ios::binary) << "Beta\nsecond\t\x15" "2\t\x16";
+  std::ofstream(dir_ / "records" / "01_alpha", std::ios::binary) << "Alpha\r\nfirst \t\x01" "bold\t\x02";
+  std::ofstream(dir_ / "records" / ".hidden", std::ios::binary) << "Not a record\n";
+  fs::create_directories(dir_ / "records" / "sub");
+  const std::string folder = (dir_ / "records").string();
+  for (bool compress : {false, true}) {
+    const std::string fv = (dir_ / (compress ? "Packed.FV" : "plain.fv")).string();
+    std::vector<std::string> pack = {"fv-pack", folder, "-o", fv};
+    if (compress) pack.push_back("--compress");
+    Result packed = Run(pack);
+    ASSERT_EQ(packed.exit_code, 0) << packed.err;
+    EXPECT_NE(packed.out.find("2 records"), std::string::npos) << packed.out;
+    const std::string book = fv.substr(0, fv.size() - 3) + ".fvx";
+    Result compiled = Run({"compile", "--no-log", fv});
+    ASSERT_EQ(compiled.exit_code, 0) << compiled.out;
+    EXPECT_EQ(compiled.Problems(), std::vector<std::string>{}) << compiled.out;
+    EXPECT_EQ(Run({"headings", book}).out, "0\tAlpha\n1\tBeta\n");
+    EXPECT_EQ(Run({"verify", book}).exit_code, 0);
+  }
+  // A cut file is refused as it opens.
+  std::ifstream whole(dir_ / "plain.fv", std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(whole)), {});
+  const std::string cut = Write("cut.fv", bytes.substr(0, bytes.size() - 1));
+  Result refused = Run({"compile", "--no-log", cut});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_TRUE(refused.Has("[  Fatal Error  ] Failed to open input file \"" + cut + "\" ")) << refused.out;
+  EXPECT_FALSE(fs::exists(dir_ / "cut.fvx"));
+  EXPECT_NE(refused.err.find("cut.fv: the book should have"), std::string::npos) << refused.err;
+  // A book written into its own folder is no record of the next one.
+  const std::string inside = (dir_ / "records" / "inside.fv").string();
+  ASSERT_EQ(Run({"fv-pack", folder, "-o", inside}).exit_code, 0);
+  EXPECT_NE(Run({"fv-pack", folder, "-o", inside}).out.find("2 records"), std::string::npos);
+  // Packing needs a folder with records and an output.
+  fs::create_directories(dir_ / "empty");
+  EXPECT_EQ(Run({"fv-pack", (dir_ / "empty").string(), "-o", cut}).exit_code, 1);
+  EXPECT_EQ(Run({"fv-pack", folder}).exit_code, 2);
+}

@@ -29,7 +29,7 @@
 #include "compiler/backend/book_writer.h"
 #include "compiler/backend/link_report.h"
 #include "compiler/backend/picture_processor.h"
-#include "compiler/frontend/text_source_reader.h"
+#include "compiler/frontend/source_reader_factory.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -228,13 +228,9 @@ bool CCompilerDlg::Compile() {
   if (compiling_) return false;
   const QString source_text = import_->source()->text();
   const std::string source = Local(source_text);
-  const std::string extension = SourceExtension(source);
-  if (extension.empty()) {
+  std::unique_ptr<CSourceReader> reader = MakeSourceReader(source);
+  if (SourceExtension(source).empty() || !reader) {
     AddWindowLine("07,00", "Bad file format!");
-    return false;
-  }
-  if (extension == ".fv") {
-    AddWindowLine("07,00", "Older-generation books (.fv) are not read by this build.");
     return false;
   }
   const std::string output = OutputPathFor(source);
@@ -259,9 +255,8 @@ bool CCompilerDlg::Compile() {
   // nothing for them.
   const bool with_links = collect_links_;
   compiler_.SetBackEnd(with_links ? static_cast<BookBackEnd*>(link_reporter_.get()) : writer_.get());
-  CTextSourceReader reader;
   pump_clock_.invalidate();
-  const bool ok = compiler_.Compile(reader, source, output, false);
+  const bool ok = compiler_.Compile(*reader, source, output, false);
 
   have_link_report_ = ok && with_links && link_reporter_->ok();
   if (ok) {
