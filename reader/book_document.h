@@ -86,6 +86,11 @@ class BookDocument final : public Document {
   std::string_view CurrentText() const override { return text_; }
   int ReadingProgress() const override { return progress_; }
 
+  // The page of a subject whether or not the subject list shows it (a tree
+  // link shows a node above the children it lists).
+  [[nodiscard]] bool RenderSubjectPage(uint32_t subject, uint32_t jump_position, uint32_t jmppos,
+                                       uint32_t pglen, bool highlight, PictureMap* pictures,
+                                       std::string* out);
   void SetTemplate(std::string_view text) override;
   void SetPageStyle(const PageStyle& style) override { style_ = style; }
   [[nodiscard]] bool RenderPage(uint32_t row, uint32_t jump_position, uint32_t jmppos,

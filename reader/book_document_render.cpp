@@ -99,20 +99,29 @@ std::optional<uint32_t> BookDocument::PositionOfVisibleCount(uint32_t subject, u
   return count == 0 ? 0 : position;
 }
 
+bool BookDocument::RenderSubjectPage(uint32_t subject, uint32_t jump_position, uint32_t jmppos,
+                                     uint32_t pglen, bool highlight, PictureMap* pictures,
+                                     std::string* out) {
+  if (!open_ || subject >= subject_count_) return false;
+  std::string page;
+  page.reserve(4096);
+  PageSourceAdapter source(this, subject, jump_position, highlight, pictures);
+  if (!RenderTemplatePage(template_.main, source, {jump_position, jmppos, pglen}, &page)) {
+    return false;
+  }
+  out->append(page);
+  return true;
+}
+
 bool BookDocument::RenderPage(uint32_t row, uint32_t jump_position, uint32_t jmppos,
                               uint32_t pglen, bool highlight, PictureMap* pictures,
                               std::string* out) {
   if (!open_) return false;
+  if (std::optional<uint32_t> subject = SubjectOfRow(row)) {
+    return RenderSubjectPage(*subject, jump_position, jmppos, pglen, highlight, pictures, out);
+  }
   std::string page;
   page.reserve(4096);
-  if (std::optional<uint32_t> subject = SubjectOfRow(row)) {
-    PageSourceAdapter source(this, *subject, jump_position, highlight, pictures);
-    if (!RenderTemplatePage(template_.main, source, {jump_position, jmppos, pglen}, &page)) {
-      return false;
-    }
-    out->append(page);
-    return true;
-  }
   if (has_results_) return false;
   const bool front = HasFrontCover() && row == 0;
   const bool back = HasBackCover() && row == PageCount() - 1;

@@ -196,6 +196,22 @@ TEST(TemplatePages, CategoryBlocksFromTheDocument) {
   EXPECT_EQ(page, "Subject 001:[1 Tags 1=b]|0/0");
 }
 
+TEST(TemplatePages, ASubjectOutsideTheListRendersAsItsRowWould) {
+  TestBookSpec spec = testing::SimpleBook({"first", "second", "third"});
+  spec.selections = {{"outer", {0, 2}}};
+  auto document = Open(spec);
+  PictureMap pictures(nullptr);
+  std::string by_row;
+  ASSERT_TRUE(document->RenderPage(1, 0, 0, 0, false, &pictures, &by_row));
+  // A result list that leaves subject 1 out: it still renders on its own.
+  ASSERT_TRUE(document->ApplyListRow(0, 0, FilterMode::kReplace));
+  ASSERT_FALSE(document->RowOfSubject(1).has_value());
+  std::string by_subject;
+  ASSERT_TRUE(document->RenderSubjectPage(1, 0, 0, 0, false, &pictures, &by_subject));
+  EXPECT_EQ(by_subject, by_row);
+  EXPECT_FALSE(document->RenderSubjectPage(3, 0, 0, 0, false, &pictures, &by_subject));
+}
+
 TEST(TemplatePages, AnUnreadableSubjectRendersNothing) {
   std::string book = BuildTestBook(testing::SimpleBook({"some text to lose", "more"}));
   BookDocument probe;

@@ -166,6 +166,13 @@ bool BookDocument::WordIndexCandidates(const SearchQuery& query, uint32_t start,
     note = "the word index is not used for this document";
     return false;
   }
+  // A first hit that the index could only narrow (case, substrings) or that
+  // is a walk over headings already in memory is found as fast without it;
+  // asking the index first would only add its fixed cost.
+  if (!query.find_all && (query.headings_only || query.match_case || !query.whole_words)) {
+    note = "a find-next of this kind goes through the book's own index";
+    return false;
+  }
   if (!word_index_ && !word_index_tried_) {
     word_index_tried_ = true;
     const WordIndexIdentity book{BookId(), subject_count_, layout_.positions.text_total};

@@ -86,6 +86,36 @@ TEST_F(FvxCommands, ShowPrintsExactlyThePageTheEngineBuilds) {
   EXPECT_NE(text.out.find("Colour: green\n"), std::string::npos);
 }
 
+TEST_F(FvxCommands, ShowHighlightsJumpsAndCovers) {
+  // The highlighted page is the one the window shows after a search.
+  SearchQuery query;
+  query.words[0] = "green";
+  query.words[1] = "life";
+  uint64_t candidates = 0;
+  ASSERT_TRUE(document_.BeginSearch(query, 0, &candidates));
+  uint32_t found = 9;
+  while (document_.SearchStep(SearchDirection::kForwards, 1, &found) == SearchStepResult::kContinue) {
+  }
+  ASSERT_EQ(found, 0u);
+  PictureMap pictures(nullptr);
+  std::string page;
+  ASSERT_TRUE(document_.RenderPage(0, 0, 0, 0, true, &pictures, &page));
+  EXPECT_NE(page.find("findloc"), std::string::npos);
+  EXPECT_EQ(Fvx("show " + book_ + " 0 --highlight green life --html").out, page);
+  EXPECT_NE(Fvx("show " + book_ + " 0 --highlight GREEN").out.find("Blue and [[green]], with life."),
+            std::string::npos);
+
+  std::string jumped;
+  ASSERT_TRUE(document_.RenderPage(1, 4, 4, 0, false, &pictures, &jumped));
+  EXPECT_NE(jumped.find("<a name=\"FvxAutoJumpAnchor_4\">"), std::string::npos);
+  EXPECT_EQ(Fvx("show " + book_ + " 1 --jump 4 --html").out, jumped);
+  EXPECT_NE(Fvx("show " + book_ + " 1 --jump 4").out.find("The {jump}red planet."), std::string::npos);
+
+  // This book has no covers; asking for one fails cleanly.
+  EXPECT_EQ(Fvx("show " + book_ + " --cover back").status, 1);
+  EXPECT_EQ(Fvx("show " + book_ + " --cover side").status, Fvx("show").status);
+}
+
 TEST_F(FvxCommands, BookmarksGiveTheBookASlotTableAndKeepItsId) {
   const std::optional<std::string> id = format::BookIdOfFile(compiled_.book_path);
   EXPECT_EQ(Fvx("bookmarks " + book_ + " list").out, "");

@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev libmng-dev
   dpkg-dev
   nginx-light
+  qt6-webengine-dev xvfb xauth
 )
 
 missing=()

@@ -13,7 +13,11 @@ build/release/bin/fvx compile examples/solar_system.txt -o build/release/solar_s
 build/release/bin/fvx verify build/release/solar_system.fvx
 build/release/bin/fvx info build/release/solar_system.fvx
 
-# Until the reader's window exists, the book is read on the terminal: its
-# subjects, then the first page as text.
+# With a display the book opens in the reader's window; without one it is
+# read on the terminal: its subjects, then the first page as text.
+if { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; } && [ -x build/release/bin/Folivox3 ]; then
+  echo "Opening the sample book in Folivox3."
+  exec build/release/bin/Folivox3 build/release/solar_system.fvx
+fi
 build/release/bin/fvx headings build/release/solar_system.fvx
 build/release/bin/fvx show build/release/solar_system.fvx 0

@@ -1,6 +1,9 @@
-// fvx show BOOK (SUBJECT-INDEX | --heading TEXT) [--html] [--keep-pictures]:
+// fvx show BOOK (SUBJECT-INDEX | --heading TEXT) [--html] [--keep-pictures]
+//          [--highlight WORD [WORD [WORD]]] [--jump POSITION]
+// fvx show BOOK --cover front|back [--keep-pictures]:
 // a subject as the page view gets it (--html: exactly the page's bytes), or
-// as plain text for the terminal. Pictures the page shows are written to
+// as plain text for the terminal; the window's search highlights ("[[hit]]"
+// in text) and jump anchors ("{jump}" in text); a cover page (HTML). Pictures the page shows are written to
 // their temporary files and removed again on exit unless kept.
 #include <cstdio>
 #include <string>
@@ -15,10 +18,24 @@ namespace {
 
 // Stored text as terminal text: breaks and list items as lines, entities
 // as characters, links in brackets, pictures by their alternative text.
-std::string PlainText(std::string_view text) {
+// Hits are marked "[[" ... "]]", the jump position "{jump}".
+std::string PlainText(std::string_view text, const std::vector<reader::Hit>& hits = {},
+                      uint32_t jump = 0) {
   std::string out;
   size_t at = 0;
+  size_t next_hit = 0;
+  bool in_hit = false;
   while (at < text.size()) {
+    if (in_hit && at >= hits[next_hit].end) {
+      out += "]]";
+      in_hit = false;
+      ++next_hit;
+    }
+    if (!in_hit && next_hit < hits.size() && at >= hits[next_hit].start) {
+      out += "[[";
+      in_hit = true;
+    }
+    if (jump != 0 && at == jump) out += "{jump}";
     const uint8_t byte = static_cast<uint8_t>(text[at]);
     if (byte != reader::kElementEscape) {
       if (byte != 0) out.push_back(static_cast<char>(byte));
@@ -73,22 +90,81 @@ std::string PlainText(std::string_view text) {
       default: break;
     }
   }
+  if (in_hit) out += "]]";
   return out;
 }
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: fvx show BOOK (SUBJECT-INDEX | --heading TEXT) [--html] [--keep-pictures]\n");
+               "usage: fvx show BOOK (SUBJECT-INDEX | --heading TEXT) [--html] [--keep-pictures]\n"
+               "                [--highlight WORD [WORD [WORD]]] [--jump POSITION]\n"
+               "       fvx show BOOK --cover front|back [--keep-pictures]\n");
   return kExitUsage;
 }
 
+// The hits of the words in one subject, as the window's search finds them
+// (whole words, any case); false when the subject holds no match.
+bool FindHits(reader::BookDocument& document, uint32_t subject,
+              const std::vector<std::string>& words) {
+  reader::SearchQuery query;
+  for (size_t w = 0; w < words.size() && w < 3; ++w) query.words[w] = words[w];
+  uint64_t candidates = 0;
+  if (!document.BeginSearch(query, subject, &candidates) || candidates == 0) return false;
+  uint32_t current = subject;
+  reader::SearchStepResult step = reader::SearchStepResult::kContinue;
+  while ((step = document.SearchStep(reader::SearchDirection::kForwards, 1, &current)) ==
+         reader::SearchStepResult::kContinue) {
+  }
+  return step == reader::SearchStepResult::kFound && current == subject;
+}
+
+// Writes a page and its pictures; the pictures go again on exit unless kept.
+int WritePage(reader::BookDocument& document, uint32_t row, uint32_t jump, bool highlight,
+              bool keep, const char* what) {
+  reader::PictureFiles files;
+  reader::PictureMap pictures(&files);
+  std::string page;
+  if (!document.RenderPage(row, jump, jump, 0, highlight, &pictures, &page)) {
+    std::fprintf(stderr, "fvx show: %s cannot be read\n", what);
+    return kExitFailed;
+  }
+  std::fwrite(page.data(), 1, page.size(), stdout);
+  std::fflush(stdout);
+  const bool written = document.WritePictures(pictures);
+  if (!written) std::fprintf(stderr, "fvx show: some pictures could not be written\n");
+  if (keep) {
+    for (const auto& [picture, file] : pictures.entries()) {
+      std::fprintf(stderr, "picture %u: %s\n", picture, file.c_str());
+    }
+    files.Release();
+  }
+  return written ? kExitOk : kExitFailed;
+}
+
 int RunShow(const std::vector<std::string>& args) {
-  std::string path, heading;
+  std::string path, heading, cover;
   std::optional<uint32_t> index;
+  std::vector<std::string> words;
+  uint32_t jump = 0;
   bool html = false, keep = false, by_heading = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--html") {
+    if (a == "--highlight") {
+      while (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-' &&
+             words.size() < 3) {
+        words.push_back(args[++i]);
+      }
+      if (words.empty()) return Usage();
+    } else if (a == "--jump") {
+      if (i + 1 >= args.size()) return Usage();
+      const std::optional<uint32_t> position = ParseIndex(args[++i]);
+      if (!position) return Usage();
+      jump = *position;
+    } else if (a == "--cover") {
+      if (i + 1 >= args.size()) return Usage();
+      cover = args[++i];
+      if (cover != "front" && cover != "back") return Usage();
+    } else if (a == "--html") {
       html = true;
     } else if (a == "--keep-pictures") {
       keep = true;
@@ -107,6 +183,19 @@ int RunShow(const std::vector<std::string>& args) {
       return Usage();
     }
   }
+  if (!cover.empty()) {
+    if (path.empty() || index || by_heading || !words.empty() || jump != 0) return Usage();
+    auto document = OpenForCommand("show", path);
+    if (!document) return kExitFailed;
+    document->LeaveTree();
+    const bool front = cover == "front";
+    if (front ? !document->HasFrontCover() : !document->HasBackCover()) {
+      std::fprintf(stderr, "fvx show: the book has no %s cover\n", cover.c_str());
+      return kExitFailed;
+    }
+    return WritePage(*document, front ? 0 : document->PageCount() - 1, 0, false, keep,
+                     "the cover");
+  }
   if (path.empty() || index.has_value() == by_heading) return Usage();
   auto document = OpenForCommand("show", path);
   if (!document) return kExitFailed;
@@ -123,25 +212,13 @@ int RunShow(const std::vector<std::string>& args) {
     std::fprintf(stderr, "fvx show: the book has %u subjects\n", document->SubjectCount());
     return kExitFailed;
   }
+  const bool highlight = !words.empty() && FindHits(*document, *index, words);
+  if (!words.empty() && !highlight) {
+    std::fprintf(stderr, "fvx show: the words do not occur in subject %u\n", *index);
+  }
   if (html) {
-    reader::PictureFiles files;
-    reader::PictureMap pictures(&files);
-    std::string page;
-    if (!document->RenderPage(*document->RowOfSubject(*index), 0, 0, 0, false, &pictures, &page)) {
-      std::fprintf(stderr, "fvx show: subject %u cannot be read\n", *index);
-      return kExitFailed;
-    }
-    std::fwrite(page.data(), 1, page.size(), stdout);
-    std::fflush(stdout);
-    const bool written = document->WritePictures(pictures);
-    if (!written) std::fprintf(stderr, "fvx show: some pictures could not be written\n");
-    if (keep) {
-      for (const auto& [picture, file] : pictures.entries()) {
-        std::fprintf(stderr, "picture %u: %s\n", picture, file.c_str());
-      }
-      files.Release();
-    }
-    return written ? kExitOk : kExitFailed;
+    const std::string what = "subject " + std::to_string(*index);
+    return WritePage(*document, *document->RowOfSubject(*index), jump, highlight, keep, what.c_str());
   }
   if (!document->LoadSubject(*index)) {
     std::fprintf(stderr, "fvx show: subject %u cannot be read\n", *index);
@@ -149,7 +226,9 @@ int RunShow(const std::vector<std::string>& args) {
   }
   const std::string title(document->Heading(*index));
   std::printf("%s\n%s\n\n", title.c_str(), std::string(title.size(), '=').c_str());
-  const std::string text = PlainText(document->CurrentText());
+  static const std::vector<reader::Hit> kNoHits;
+  const std::string text =
+      PlainText(document->CurrentText(), highlight ? document->Hits() : kNoHits, jump);
   std::fwrite(text.data(), 1, text.size(), stdout);
   if (text.empty() || text.back() != '\n') std::fputc('\n', stdout);
   bool first = true;
@@ -171,7 +250,9 @@ int RunShow(const std::vector<std::string>& args) {
 
 }  // namespace
 
-FVX_COMMAND(show, "show BOOK (SUBJECT-INDEX | --heading TEXT) [--html] [--keep-pictures]",
+FVX_COMMAND(show,
+            "show BOOK (SUBJECT-INDEX | --heading TEXT | --cover front|back) [--html] "
+            "[--keep-pictures] [--highlight WORD...] [--jump POSITION]",
             "show a subject as text, or exactly the HTML page the reader builds", RunShow);
 
 }  // namespace fvx::tool
