@@ -2,13 +2,14 @@
 // each stage, peak memory, and whether two compiles give the same bytes.
 //
 //   compile_bench [--subjects N] [--megabytes M] [--threads T] [--fixed S]
-//                 [--keep FOLDER] [--no-repeat]
+//                 [--keep FOLDER] [--no-repeat] [--link-report FILE.html]
 //
 // The source has N subjects of about M/N bytes each: words of a Zipf-like
 // vocabulary, three categories, a selection, links between subjects (some
 // to anchors), and an anchor in every tenth subject; subjects come in
 // shuffled order with "sortfile = yes". Run it with taskset -c 0 for the
-// one-core figure.
+// one-core figure. With --link-report the first compile also writes the link
+// report and the second (without it) tells what the report cost.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 
 #include "compiler/app/book_compiler.h"
 #include "compiler/backend/book_writer.h"
+#include "compiler/backend/link_report.h"
 #include "compiler/base/test_sinks.h"
 #include "compiler/frontend/text_source_reader.h"
 #include "platform/file.h"
@@ -162,7 +164,7 @@ struct Result {
 };
 
 Result CompileOnce(const std::string& source_path, const std::string& book_path, int threads,
-                   uint32_t fixed, bool report) {
+                   uint32_t fixed, bool report, const std::string& link_report = "") {
   StageClock clock;
   fvx::compiler::FixedOptions options;
   if (fixed > 0) {
@@ -173,13 +175,21 @@ Result CompileOnce(const std::string& source_path, const std::string& book_path,
   writer_options.worker_threads = threads;
   writer_options.container_time = 1700000000;
   fvx::compiler::CBookWriter writer(writer_options);
+  fvx::compiler::LinkReportBackEnd links(writer);
   fvx::compiler::CBookCompiler compiler(&clock, nullptr, &options);
-  compiler.SetBackEnd(&writer);
+  compiler.SetBackEnd(link_report.empty() ? static_cast<fvx::compiler::BookBackEnd*>(&writer)
+                                          : &links);
   fvx::compiler::CTextSourceReader reader;
   const auto start = Clock::now();
   const double cpu_start = CpuSeconds();
   Result result;
   result.ok = compiler.Compile(reader, source_path, book_path, false);
+  double page_seconds = 0;
+  if (result.ok && !link_report.empty()) {
+    const auto page_start = Clock::now();
+    result.ok = links.ok() && fvx::compiler::WriteLinkReport(links.report(), link_report);
+    page_seconds = Seconds(page_start, Clock::now());
+  }
   const auto end = Clock::now();
   result.total = Seconds(start, end);
   const double cpu = CpuSeconds() - cpu_start;
@@ -209,6 +219,13 @@ Result CompileOnce(const std::string& source_path, const std::string& book_path,
   line("writer: final search index", t.index);
   line("writer: digest", t.digest);
   line("wrap", wrap);
+  if (!link_report.empty()) {
+    line("link report: collect", links.collect_seconds());
+    line("link report: write the page", page_seconds);
+    std::printf("  link report: %zu broken, %zu ambiguous, %zu subjects linked to\n",
+                links.report().broken.size(), links.report().ambiguous.size(),
+                links.report().links_here.size());
+  }
   std::printf("  segmentation trials: %d, chosen %u segments, overhead %u %%, efficiency %u %%\n",
               clock.trials, compiler.statistics().segmentation,
               compiler.statistics().search_overhead_percent,
@@ -226,7 +243,7 @@ int main(int argc, char** argv) {
   uint64_t megabytes = 100;
   int threads = 0;
   uint32_t fixed = 0;
-  std::string keep;
+  std::string keep, link_report;
   bool repeat = true;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -237,9 +254,11 @@ int main(int argc, char** argv) {
     else if (arg == "--fixed") fixed = static_cast<uint32_t>(std::stoul(value()));
     else if (arg == "--keep") keep = value();
     else if (arg == "--no-repeat") repeat = false;
+    else if (arg == "--link-report") link_report = value();
     else {
       std::fprintf(stderr, "usage: compile_bench [--subjects N] [--megabytes M] [--threads T] "
-                           "[--fixed S] [--keep FOLDER] [--no-repeat]\n");
+                           "[--fixed S] [--keep FOLDER] [--no-repeat] "
+                           "[--link-report FILE.html]\n");
       return 2;
     }
   }
@@ -258,7 +277,7 @@ int main(int argc, char** argv) {
     std::printf("source: %u subjects, %.1f MB, generated in %.1f s\n", source.subjects,
                 static_cast<double>(source.text.size()) / 1e6, Seconds(start, Clock::now()));
   }
-  const Result first = CompileOnce(source_path, book_path, threads, fixed, true);
+  const Result first = CompileOnce(source_path, book_path, threads, fixed, true, link_report);
   int status = first.ok ? 0 : 1;
   if (first.ok && repeat) {
     const std::string bytes = ReadAll(book_path);
@@ -266,6 +285,10 @@ int main(int argc, char** argv) {
     const bool same = second.ok && ReadAll(book_path) == bytes;
     std::printf("second compile: %.2f s, %s\n", second.total,
                 same ? "byte-identical book" : "DIFFERENT BOOK");
+    if (!link_report.empty()) {
+      std::printf("with the link report %.2f s, without %.2f s: %+.1f %%\n", first.total,
+                  second.total, 100.0 * (first.total - second.total) / second.total);
+    }
     if (!same) status = 1;
   }
   if (keep.empty()) {

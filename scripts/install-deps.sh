@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev zlib1g-dev libssl-dev libcurl4-openssl-dev
   qt6-base-dev libmng-dev
+  dpkg-dev
   nginx-light
   qt6-webengine-dev xvfb xauth
 )

@@ -16,6 +16,7 @@
 #include "compiler/app/book_compiler.h"
 #include "compiler/app/import_options.h"
 #include "compiler/backend/book_writer.h"
+#include "compiler/backend/link_report.h"
 #include "compiler/backend/picture_processor.h"
 #include "compiler/base/message_log.h"
 #include "compiler/frontend/converting_source_reader.h"
@@ -98,12 +99,12 @@ int Usage(const char* problem) {
                "usage: fvx compile [--check] SOURCE [-o OUT] [--sort=ask|yes|no] "
                "[--segmentation=N]\n"
                "       [--skip-pictures] [--replace-underscores] [--no-warnings]\n"
-               "       [--log=FILE | --no-log] [--diagnostics=gcc]\n");
+               "       [--log=FILE | --no-log] [--diagnostics=gcc] [--link-report=FILE.html]\n");
   return kExitUsage;
 }
 
 int RunCompile(const std::vector<std::string>& args) {
-  std::string source, output, log_file;
+  std::string source, output, log_file, link_report;
   bool check = false, no_log = false, gcc = false, replace_underscores = false;
   bool skip_pictures = false, no_warnings = false;
   std::string sort;
@@ -131,6 +132,9 @@ int RunCompile(const std::vector<std::string>& args) {
     } else if (a.rfind("--log=", 0) == 0) {
       log_file = a.substr(6);
       if (log_file.empty()) return Usage("--log needs a file name");
+    } else if (a.rfind("--link-report=", 0) == 0) {
+      link_report = a.substr(14);
+      if (link_report.empty()) return Usage("--link-report needs a file name");
     } else if (a == "--no-log") {
       no_log = true;
     } else if (a == "--diagnostics=gcc") {
@@ -145,6 +149,7 @@ int RunCompile(const std::vector<std::string>& args) {
   }
   if (source.empty()) return Usage("no source given");
   if (!log_file.empty() && no_log) return Usage("--log and --no-log exclude each other");
+  if (!link_report.empty() && check) return Usage("--link-report needs a compile, not --check");
   // The reader by the extension, as the compiler window chooses it.
   std::unique_ptr<compiler::CSourceReader> reader = compiler::MakeSourceReader(source);
   if (!reader) {
@@ -193,7 +198,15 @@ int RunCompile(const std::vector<std::string>& args) {
   compiler::BookWriterOptions writer_options;
   writer_options.pictures = compiler::MakeDeferredPictureStage([&images] { return images.Get(); });
   auto back_end = std::make_unique<compiler::CBookWriter>(std::move(writer_options));
-  book_compiler.SetBackEnd(back_end.get());
+  // The report reads what the writer resolved; without the flag the writer
+  // runs alone.
+  std::unique_ptr<compiler::LinkReportBackEnd> reporter;
+  if (!link_report.empty()) {
+    reporter = std::make_unique<compiler::LinkReportBackEnd>(*back_end);
+    book_compiler.SetBackEnd(reporter.get());
+  } else {
+    book_compiler.SetBackEnd(back_end.get());
+  }
 
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
@@ -211,6 +224,12 @@ int RunCompile(const std::vector<std::string>& args) {
     std::fprintf(stderr, "fvx compile: %s: %s\n", source.c_str(), fv->error().c_str());
   }
   if (check && book_compiler.context().errors() > 0) ok = false;
+  if (ok && reporter) {
+    if (!reporter->ok() || !compiler::WriteLinkReport(reporter->report(), link_report)) {
+      std::fprintf(stderr, "fvx compile: cannot write the link report %s\n", link_report.c_str());
+      return kExitFailed;
+    }
+  }
   return ok ? kExitOk : kExitFailed;
 }
 

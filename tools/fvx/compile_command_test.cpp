@@ -413,6 +413,28 @@ TEST_F(CompileCommandTest, VerifyAndInfoTellASoundBookFromADamagedOne) {
   EXPECT_NE(missing.exit_code, 0);
 }
 
+TEST_F(CompileCommandTest, LinkReportIsWrittenOnlyWhenAskedFor) {
+  std::string source = Write("links.txt",
+                             "<new>Alpha\nFirst.\n"
+                             "<new>Beta\nTo <a href=\"Alpha\">Alpha</a> and <a href=\"Gone\">x</a>.\n");
+  std::string report = (dir_ / "links.html").string();
+  Result plain = Run({"compile", "--no-log", source});
+  ASSERT_EQ(plain.exit_code, 0) << plain.out << plain.err;
+  EXPECT_FALSE(fs::exists(report));
+
+  Result asked = Run({"compile", "--no-log", source, "--link-report=" + report});
+  ASSERT_EQ(asked.exit_code, 0) << asked.out << asked.err;
+  std::ifstream in(report);
+  std::string page((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(page.find("&quot;Gone&quot;"), std::string::npos) << page;
+  EXPECT_NE(page.find("<h3 id=s0>Alpha"), std::string::npos) << page;
+
+  EXPECT_EQ(Run({"compile", "--check", source, "--link-report=" + report}).exit_code, 2);
+  Result unwritable = Run({"compile", "--no-log", source, "--link-report=" + (dir_ / "no/such/dir/r.html").string()});
+  EXPECT_EQ(unwritable.exit_code, 1);
+  EXPECT_NE(unwritable.err.find("link report"), std::string::npos);
+}
+
 // Older-generation books: packed from a folder, compiled by their extension.
 TEST_F(CompileCommandTest, PackedFvBooksCompileAndDamagedOnesFailToOpen) {
   fs::create_directories(dir_ / "records");
