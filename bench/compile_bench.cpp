@@ -25,8 +25,8 @@
 #include <vector>
 
 #include "compiler/app/book_compiler.h"
-#include "compiler/app/test_sinks.h"
 #include "compiler/backend/book_writer.h"
+#include "compiler/base/test_sinks.h"
 #include "compiler/frontend/text_source_reader.h"
 #include "platform/file.h"
 #include "platform/scratch_file.h"

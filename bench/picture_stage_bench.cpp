@@ -14,10 +14,10 @@
 #include <memory>
 #include <string>
 
-#include "compiler/app/compile_context.h"
 #include "compiler/backend/picture_processor.h"
-#include "compiler/backend/work_database.h"
-#include "compiler/frontend/document_properties.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/document_properties.h"
+#include "compiler/base/work_database.h"
 #include "imaging/qt_image_library.h"
 #include "platform/scratch_file.h"
 

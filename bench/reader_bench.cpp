@@ -20,8 +20,8 @@
 
 #include "bookformat/byte_source.h"
 #include "compiler/app/book_compiler.h"
-#include "compiler/app/test_sinks.h"
 #include "compiler/backend/book_writer.h"
+#include "compiler/base/test_sinks.h"
 #include "compiler/frontend/text_source_reader.h"
 #include "platform/file.h"
 #include "platform/paths.h"

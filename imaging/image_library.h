@@ -3,7 +3,8 @@
 // This header is plain C++ on purpose: the compiler back end is engine code
 // and takes an `ImageLibrary*`, so its tests can hand it a fake. The real
 // library (imaging/qt_image_library.h, target fvx_imaging) is made by
-// CreateQtImageLibrary().
+// CreateQtImageLibrary(); programs that must start without Qt open it at run
+// time instead (imaging/image_library_loader.h).
 //
 // Call order:
 //   Initialize(plugin_directory)   once, before the first Load; plug-ins in

@@ -7,13 +7,15 @@
 #include <sstream>
 
 #include "bookformat/coding.h"
+#include "bookformat/testing/test_book.h"
 #include "reader/book_document.h"
 #include "reader/page_renderer.h"
 #include "reader/picture_files.h"
-#include "reader/testing/test_book.h"
 
 namespace fvx::reader {
 namespace {
+
+namespace testing = format::testing;
 
 using testing::BuildTestBook;
 using testing::Element;

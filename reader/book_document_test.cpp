@@ -4,11 +4,13 @@
 
 #include "bookformat/book_id.h"
 #include "bookformat/coding.h"
+#include "bookformat/testing/test_book.h"
 #include "reader/picture_files.h"
-#include "reader/testing/test_book.h"
 
 namespace fvx::reader {
 namespace {
+
+namespace testing = format::testing;
 
 using testing::BuildTestBook;
 using testing::Element;

@@ -13,13 +13,15 @@
 #include "bookformat/book_layout.h"
 #include "bookformat/coding.h"
 #include "bookformat/container.h"
+#include "bookformat/testing/test_book.h"
 #include "platform/file.h"
 #include "reader/book_document.h"
 #include "reader/slot_table.h"
-#include "reader/testing/test_book.h"
 
 namespace fvx::reader {
 namespace {
+
+namespace testing = format::testing;
 
 using testing::BuildTestBook;
 using testing::TemporaryBookFile;

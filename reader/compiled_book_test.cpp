@@ -5,7 +5,7 @@
 #include <random>
 #include <sstream>
 
-#include "compiler/backend/testing/compile_for_test.h"
+#include "compiler/app/testing/compile_for_test.h"
 #include "reader/book_document.h"
 #include "reader/page_renderer.h"
 #include "reader/picture_files.h"

@@ -4,10 +4,12 @@
 
 #include <map>
 
-#include "reader/testing/test_book.h"
+#include "bookformat/testing/test_book.h"
 
 namespace fvx::reader {
 namespace {
+
+namespace testing = format::testing;
 
 using testing::Element;
 using testing::U32;

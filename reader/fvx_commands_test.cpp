@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "bookformat/book_id.h"
-#include "compiler/backend/testing/compile_for_test.h"
+#include "compiler/app/testing/compile_for_test.h"
 #include "reader/book_document.h"
 #include "reader/picture_files.h"
 

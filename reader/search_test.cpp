@@ -4,12 +4,14 @@
 #include <set>
 
 #include "bookformat/search_keys.h"
+#include "bookformat/testing/test_book.h"
 #include "reader/book_document.h"
 #include "reader/picture_files.h"
-#include "reader/testing/test_book.h"
 
 namespace fvx::reader {
 namespace {
+
+namespace testing = format::testing;
 
 using testing::BuildTestBook;
 using testing::Element;

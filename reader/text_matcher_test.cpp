@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "reader/testing/test_book.h"
+#include "bookformat/testing/test_book.h"
 
 namespace fvx::reader {
 namespace {
+
+namespace testing = format::testing;
 
 using testing::Element;
 

@@ -1,4 +1,4 @@
-// Small, complete and consistent books built with the library's own writers,
+// Small, complete and consistent books built through test_book.h,
 // for tests and as fuzzing seeds. Every section and store is present with
 // plausible contents; the digest is sealed as the compiler seals it.
 #pragma once

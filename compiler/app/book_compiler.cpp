@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <ctime>
 
-#include "compiler/app/scratch_report.h"
+#include "compiler/base/scratch_report.h"
 #include "compiler/backend/sort_order.h"
-#include "compiler/backend/work_database.h"
+#include "compiler/base/work_database.h"
 #include "compiler/frontend/parser.h"
 #include "platform/paths.h"
 #include "platform/scratch_file.h"

@@ -9,9 +9,9 @@
 
 #include <string>
 
-#include "compiler/app/book_back_end.h"
-#include "compiler/app/compile_context.h"
-#include "compiler/app/interfaces.h"
+#include "compiler/base/book_back_end.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/interfaces.h"
 #include "compiler/frontend/source_reader.h"
 
 namespace fvx::compiler {

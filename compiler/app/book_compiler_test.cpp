@@ -13,7 +13,7 @@
 #include <iterator>
 #include <optional>
 
-#include "compiler/app/test_sinks.h"
+#include "compiler/base/test_sinks.h"
 #include "compiler/frontend/text_source_reader.h"
 
 // Clang tells of AddressSanitizer only through __has_feature.

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "compiler/app/interfaces.h"
+#include "compiler/base/interfaces.h"
 #include "platform/registry.h"
 
 namespace fvx::compiler {

@@ -24,8 +24,8 @@
 #include <optional>
 #include <string>
 
-#include "compiler/app/book_back_end.h"
 #include "compiler/backend/picture_section.h"
+#include "compiler/base/book_back_end.h"
 
 namespace fvx::compiler {
 

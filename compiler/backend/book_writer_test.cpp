@@ -10,11 +10,11 @@
 #include <cstdio>
 #include <random>
 
+#include "bookformat/book_verifier.h"
 #include "bookformat/coding.h"
-#include "compiler/backend/book_verifier.h"
+#include "compiler/app/testing/compile_for_test.h"
 #include "compiler/backend/sort_check.h"
-#include "compiler/frontend/document_properties.h"
-#include "compiler/backend/testing/compile_for_test.h"
+#include "compiler/base/document_properties.h"
 #include "platform/file.h"
 #include "platform/scratch_file.h"
 
@@ -25,6 +25,8 @@ using testing::BookReaderForTest;
 using testing::CompiledBook;
 using testing::CompileSource;
 using testing::TestCompile;
+using format::BookCheck;
+using format::VerifyBook;
 
 std::string Be32(uint32_t v) {
   std::string out;

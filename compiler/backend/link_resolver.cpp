@@ -5,10 +5,10 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/app/compile_context.h"
 #include "compiler/backend/sort_check.h"
 #include "compiler/backend/store_buffer.h"
-#include "compiler/backend/work_database.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/work_database.h"
 
 namespace fvx::compiler {
 namespace {

@@ -6,9 +6,9 @@
 #include <memory>
 #include <optional>
 
-#include "compiler/app/messages.h"
-#include "compiler/app/scratch_report.h"
 #include "compiler/backend/picture_section.h"
+#include "compiler/base/messages.h"
+#include "compiler/base/scratch_report.h"
 #include "platform/scratch_file.h"
 
 namespace fvx::compiler {
@@ -532,6 +532,19 @@ std::function<bool(BookWriteJob&, PictureSet*)> MakePictureStage(
     set->bytes_stored = results.bytes_stored;
     set->small_bytes = results.small_bytes;
     return true;
+  };
+}
+
+std::function<bool(BookWriteJob&, PictureSet*)> MakeDeferredPictureStage(
+    std::function<imaging::ImageLibrary*()> open_library) {
+  return [open_library = std::move(open_library)](BookWriteJob& job, PictureSet* set) {
+    imaging::ImageLibrary* library = nullptr;
+    {
+      // A failed query opens nothing; the stage then meets the same failure.
+      CSqlQuery any(job.database);
+      if (any.Query("SELECT 1 FROM tbl_Images LIMIT 1") && any.Step()) library = open_library();
+    }
+    return MakePictureStage(library)(job, set);
   };
 }
 

@@ -27,10 +27,10 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/app/book_back_end.h"
-#include "compiler/app/compile_context.h"
-#include "compiler/backend/work_database.h"
-#include "compiler/frontend/document_properties.h"
+#include "compiler/base/book_back_end.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/document_properties.h"
+#include "compiler/base/work_database.h"
 #include "imaging/image_library.h"
 #include "platform/file.h"
 
@@ -110,6 +110,13 @@ struct PictureJob {
 // writer's PictureSet. REQUIRES: library, when not null, outlives the stage.
 std::function<bool(BookWriteJob&, PictureSet*)> MakePictureStage(
     imaging::ImageLibrary* library);
+
+// The same stage, with the library asked for only when the book refers to a
+// picture: opening it may be costly (fvx loads Qt for it). open_library may
+// return null, which gives what a null library gives. REQUIRES: what
+// open_library returns outlives the stage.
+std::function<bool(BookWriteJob&, PictureSet*)> MakeDeferredPictureStage(
+    std::function<imaging::ImageLibrary*()> open_library);
 
 // --- Pieces of the algorithm, exposed for their tests ------------------------
 

@@ -541,6 +541,31 @@ TEST_F(PictureProcessorTest, WriterStageFillsThePictureSetWithAFreshSpillFile) {
             FakePicture("png", 400, 300).size() + FakePicture("jpeg", 20, 10).size());
 }
 
+// The deferred stage asks for the library only when the book refers to a
+// picture (opening it loads Qt in fvx), and then as often as it runs.
+TEST_F(PictureProcessorTest, DeferredStageOpensTheLibraryOnlyForABookWithPictures) {
+  platform::File text_spill;
+  platform::File stream;
+  CompileStatistics statistics;
+  BookWriteJob job{run_.context, run_.properties, run_.db, text_spill, stream,
+                   run_.source_path, false, statistics};
+  int opened = 0;
+  const auto stage = MakeDeferredPictureStage([&] {
+    ++opened;
+    return &library_;
+  });
+  PictureSet set;
+  ASSERT_TRUE(stage(job, &set));
+  EXPECT_EQ(opened, 0);
+  EXPECT_EQ(set.PictureCount(), 0u);
+
+  Put("a.png", FakePicture("png", 40, 30));
+  run_.Add("a.png");
+  ASSERT_TRUE(stage(job, &set));
+  EXPECT_EQ(opened, 1);
+  EXPECT_EQ(set.PictureCount(), 1u);
+}
+
 // --- Paths ---------------------------------------------------------------------
 
 TEST_F(PictureProcessorTest, RelativePathsAndPercentEscapes) {

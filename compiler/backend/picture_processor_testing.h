@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 
-#include "compiler/app/compile_context.h"
-#include "compiler/app/test_sinks.h"
 #include "compiler/backend/picture_processor.h"
-#include "compiler/backend/work_database.h"
-#include "compiler/frontend/document_properties.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/document_properties.h"
+#include "compiler/base/test_sinks.h"
+#include "compiler/base/work_database.h"
 #include "platform/file.h"
 #include "platform/scratch_file.h"
 

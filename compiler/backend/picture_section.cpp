@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "bookformat/blockstore/block_store.h"
-#include "compiler/app/compile_context.h"
 #include "compiler/backend/store_buffer.h"
 #include "compiler/backend/subject_text_encoder.h"
+#include "compiler/base/compile_context.h"
 
 namespace fvx::compiler {
 namespace {

@@ -4,7 +4,7 @@
 #include <bit>
 
 #include "bookformat/coding.h"
-#include "compiler/app/compile_context.h"
+#include "compiler/base/compile_context.h"
 
 namespace fvx::compiler {
 namespace {

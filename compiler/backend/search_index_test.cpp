@@ -6,8 +6,8 @@
 #include <set>
 
 #include "bookformat/coding.h"
-#include "compiler/app/compile_context.h"
-#include "compiler/app/test_sinks.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/test_sinks.h"
 
 namespace fvx::compiler {
 namespace {

@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #include "bookformat/search_keys.h"
-#include "compiler/app/compile_context.h"
 #include "compiler/backend/store_buffer.h"
-#include "compiler/backend/work_database.h"
-#include "compiler/frontend/document_properties.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/document_properties.h"
+#include "compiler/base/work_database.h"
 
 namespace fvx::compiler {
 namespace {

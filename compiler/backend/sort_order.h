@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "compiler/app/compile_context.h"
-#include "compiler/backend/work_database.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/work_database.h"
 
 namespace fvx::compiler {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "compiler/app/test_sinks.h"
+#include "compiler/base/test_sinks.h"
 
 namespace fvx::compiler {
 namespace {

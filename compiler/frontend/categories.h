@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "compiler/app/compile_context.h"
-#include "compiler/backend/work_database.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/work_database.h"
 
 namespace fvx::compiler {
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "compiler/app/compile_context.h"
-#include "compiler/app/test_sinks.h"
-#include "compiler/backend/work_database.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/test_sinks.h"
+#include "compiler/base/work_database.h"
 #include "compiler/frontend/parser.h"
 #include "compiler/frontend/text_source_reader.h"
 #include "platform/scratch_file.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "compiler/app/compile_context.h"
+#include "compiler/base/compile_context.h"
 #include "compiler/frontend/body_recorder.h"
 #include "compiler/frontend/grammar.h"
 #include "compiler/frontend/source_reader.h"

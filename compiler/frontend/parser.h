@@ -17,11 +17,11 @@
 #include <string_view>
 #include <vector>
 
-#include "compiler/app/compile_context.h"
-#include "compiler/backend/work_database.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/document_properties.h"
+#include "compiler/base/work_database.h"
 #include "compiler/frontend/body_recorder.h"
 #include "compiler/frontend/categories.h"
-#include "compiler/frontend/document_properties.h"
 #include "compiler/frontend/grammar.h"
 #include "compiler/frontend/lexer.h"
 #include "compiler/frontend/selections.h"

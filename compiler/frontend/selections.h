@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "compiler/app/compile_context.h"
-#include "compiler/backend/work_database.h"
+#include "compiler/base/compile_context.h"
+#include "compiler/base/work_database.h"
 #include "compiler/frontend/categories.h"
 
 namespace fvx::compiler {

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <string>
 
+#include "bookformat/testing/test_book.h"
 #include "platform/file.h"
-#include "reader/testing/test_book.h"
 
-using namespace fvx::reader::testing;
+using namespace fvx::format::testing;
 
 namespace {
 

@@ -16,13 +16,11 @@
 
 #include "compiler/app/book_compiler.h"
 #include "compiler/app/import_options.h"
-#include "compiler/app/message_log.h"
 #include "compiler/backend/book_writer.h"
 #include "compiler/backend/picture_processor.h"
-#if FVX_HAVE_IMAGING
-#include "imaging/qt_image_library.h"
-#endif
+#include "compiler/base/message_log.h"
 #include "compiler/frontend/text_source_reader.h"
+#include "imaging/image_library_loader.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "tools/fvx/command.h"
@@ -207,16 +205,20 @@ int RunCompile(const std::vector<std::string>& args) {
   InterruptProgress progress;
   compiler::ImportOptionsProvider provider(options, replace_underscores, AskToSort);
   compiler::CBookCompiler book_compiler(&messages, &progress, &provider);
-  // Pictures need the image library, which lives on QtGui: a build without
-  // Qt reports every picture as one it cannot process.
-  std::unique_ptr<imaging::ImageLibrary> images;
-#if FVX_HAVE_IMAGING
-  images = imaging::CreateQtImageLibrary();
-  images->Initialize(platform::JoinPath(platform::ProgramDirectory(), "ImagePlugins"));
-  images->SetPixelLimit(uint64_t{picture_megapixels} << 20);
-#endif
+  // Pictures need the image library, which lives on QtGui: it is opened only
+  // for a book with pictures, and without it (a build without Qt) every
+  // picture is reported as one that cannot be processed.
+  const std::string program_directory = platform::ProgramDirectory();
+  imaging::ImageLibraryLoader images(
+      platform::JoinPath(program_directory, imaging::kImagingModuleName),
+      platform::JoinPath(program_directory, "ImagePlugins"));
   compiler::BookWriterOptions writer_options;
-  writer_options.pictures = compiler::MakePictureStage(images.get());
+  const uint64_t pixel_limit = uint64_t{picture_megapixels} << 20;
+  writer_options.pictures = compiler::MakeDeferredPictureStage([&images, pixel_limit] {
+    imaging::ImageLibrary* library = images.Get();
+    if (library != nullptr) library->SetPixelLimit(pixel_limit);
+    return library;
+  });
   auto back_end = std::make_unique<compiler::CBookWriter>(std::move(writer_options));
   book_compiler.SetBackEnd(back_end.get());
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bookformat/book_layout.h"
-#include "compiler/backend/book_verifier.h"
+#include "bookformat/book_verifier.h"
 #include "tools/fvx/command.h"
 
 namespace fvx::tool {
@@ -25,8 +25,8 @@ int RunInfo(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: fvx info BOOK\n");
     return kExitUsage;
   }
-  compiler::BookCheck check;
-  if (!compiler::InspectBook(args[0], &check)) {
+  format::BookCheck check;
+  if (!format::InspectBook(args[0], &check)) {
     std::fprintf(stderr, "%s: cannot be read: %s\n", args[0].c_str(), check.problem.c_str());
     return kExitFailed;
   }
@@ -83,7 +83,7 @@ int RunInfo(const std::vector<std::string>& args) {
                 static_cast<unsigned long long>(place.next - place.position));
   }
   std::printf("\nstores        section  blocks  stored bytes  name\n");
-  for (const compiler::StoreSummary& store : check.stores) {
+  for (const format::StoreSummary& store : check.stores) {
     std::printf("              %-7s %7llu %13llu  %s\n", store.section.c_str(),
                 static_cast<unsigned long long>(store.blocks),
                 static_cast<unsigned long long>(store.stored_bytes), store.name.c_str());

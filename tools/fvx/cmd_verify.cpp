@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/backend/book_verifier.h"
+#include "bookformat/book_verifier.h"
 #include "tools/fvx/command.h"
 
 namespace fvx::tool {
@@ -15,8 +15,8 @@ int RunVerify(const std::vector<std::string>& args) {
     std::fprintf(stderr, "usage: fvx verify BOOK\n");
     return kExitUsage;
   }
-  compiler::BookCheck check;
-  if (!compiler::VerifyBook(args[0], &check)) {
+  format::BookCheck check;
+  if (!format::VerifyBook(args[0], &check)) {
     std::fprintf(stderr, "%s: damaged: %s\n", args[0].c_str(), check.problem.c_str());
     return kExitFailed;
   }

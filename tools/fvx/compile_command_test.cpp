@@ -96,10 +96,10 @@ class CompileCommandTest : public ::testing::Test {
       ::dup2(err, 2);
       ::close(pipe_fds[0]);
       std::vector<char*> argv;
-      argv.push_back(const_cast<char*>(FVX_TOOL));
+      argv.push_back(const_cast<char*>(tool_.c_str()));
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);
-      ::execv(FVX_TOOL, argv.data());
+      ::execv(tool_.c_str(), argv.data());
       ::_exit(127);
     }
     ::close(pipe_fds[1]);
@@ -157,6 +157,7 @@ class CompileCommandTest : public ::testing::Test {
   }
 
   fs::path dir_;
+  std::string tool_ = FVX_TOOL;
   std::string registry_path_;
 };
 
@@ -193,6 +194,37 @@ TEST_F(CompileCommandTest, SampleBookChecksAndCompilesWithoutAnyProblem) {
   EXPECT_TRUE(fs::exists(book));
   Result verify = Run({"verify", book});
   EXPECT_EQ(verify.exit_code, 0) << verify.out << verify.err;
+}
+
+// fvx opens the image library (libfvx_imaging.so beside it) only for a book
+// with pictures; a copy of fvx without it compiles on and says of every
+// picture that it cannot be processed.
+TEST_F(CompileCommandTest, WithoutTheImageLibraryEveryPictureIsUnprocessable) {
+  fs::copy_file(std::string(FVX_SOURCE_DIR) + "/examples/pictures/earth.png", dir_ / "earth.png");
+  const std::string source = Write("pictured.txt", "<new>Earth\nBlue <img src=\"earth.png\">\n");
+  const std::string book = (dir_ / "pictured.fvx").string();
+  const std::string unprocessable =
+      "[  Error  ] Line 2 : Col 7 : Can't process picture file \"" + (dir_ / "earth.png").string() +
+      "\"";
+
+  fs::create_directories(dir_ / "alone");
+  const fs::path alone = dir_ / "alone" / "fvx";
+  fs::copy_file(FVX_TOOL, alone);
+  tool_ = alone.string();
+  Result without = Run({"compile", source, "-o", book, "--no-log"});
+  EXPECT_EQ(without.exit_code, 0) << without.out << without.err;
+  EXPECT_EQ(without.Problems(), std::vector<std::string>{unprocessable});
+  EXPECT_EQ(without.out.find("Number of pictures in the file"), std::string::npos) << without.out;
+
+  tool_ = FVX_TOOL;
+  Result with = Run({"compile", source, "-o", book, "--no-log"});
+  EXPECT_EQ(with.exit_code, 0) << with.out << with.err;
+#if FVX_TOOL_HAS_PICTURES
+  EXPECT_EQ(with.Problems(), std::vector<std::string>{});
+  EXPECT_TRUE(with.Has("Number of pictures in the file : 1")) << with.out;
+#else
+  EXPECT_EQ(with.Problems(), std::vector<std::string>{unprocessable});
+#endif
 }
 
 TEST_F(CompileCommandTest, ExitCodesTellUsageErrorsFromFailedCompiles) {

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "compiler/backend/book_verifier.h"
-#include "compiler/backend/testing/compile_for_test.h"
+#include "bookformat/book_verifier.h"
+#include "compiler/app/testing/compile_for_test.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 1 << 16) return 0;
@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const fvx::compiler::testing::CompiledBook book = fvx::compiler::testing::CompileSource(
       std::string(reinterpret_cast<const char*>(data), size), how);
   if (!book.ok) return 0;
-  fvx::compiler::BookCheck check;
-  if (!fvx::compiler::VerifyBook(book.book_path, &check)) {
+  fvx::format::BookCheck check;
+  if (!fvx::format::VerifyBook(book.book_path, &check)) {
     std::fprintf(stderr, "compiled book fails verification: %s\n", check.problem.c_str());
     std::abort();
   }
