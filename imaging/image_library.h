@@ -103,9 +103,19 @@ struct FormatInfo {
   std::string provider;     // empty for built-in formats, else the plug-in's name
 };
 
+// Pictures with more pixels than this are refused before they are decoded
+// (8192 x 8192; real pictures in books are far smaller, and a small file
+// can claim a huge picture).
+inline constexpr uint64_t kDefaultPixelLimit = uint64_t{64} << 20;
+
 class ImageLibrary {
  public:
   virtual ~ImageLibrary() = default;
+
+  // Load refuses (kTooLarge) a picture of more pixels, judged from its
+  // header before decoding; the decoder's memory is bounded to match.
+  virtual void SetPixelLimit(uint64_t max_pixels) { pixel_limit_ = max_pixels; }
+  uint64_t PixelLimit() const { return pixel_limit_; }
 
   // Loads every image plug-in found in the folder ("/" or "\" separators);
   // files that are not plug-ins are skipped. A missing folder adds nothing.
@@ -130,6 +140,22 @@ class ImageLibrary {
   // without alpha get transparent areas laid on white.
   [[nodiscard]] virtual ImageStatus Save(const Bitmap& bitmap, std::string_view format_name,
                                          SaveTarget& target) = 0;
+
+  // After a Load that returned kTooLarge: the size the header claimed
+  // (0 x 0 when the decoder, not the header, met the limit).
+  int RefusedWidth() const { return refused_width_; }
+  int RefusedHeight() const { return refused_height_; }
+
+ protected:
+  void SetRefusedSize(int width, int height) {
+    refused_width_ = width;
+    refused_height_ = height;
+  }
+
+ private:
+  uint64_t pixel_limit_ = kDefaultPixelLimit;
+  int refused_width_ = 0;
+  int refused_height_ = 0;
 };
 
 inline std::string_view ImageStatusText(ImageStatus status) {

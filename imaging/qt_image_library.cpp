@@ -64,6 +64,12 @@ bool FitsAllocationLimit(qint64 width, qint64 height) {
   return limit <= 0 || width * height * 4 <= limit;
 }
 
+// Decoders hold 4 bytes a pixel, some a copy more while converting.
+int AllocationLimitMbFor(uint64_t max_pixels) {
+  const uint64_t mb = (max_pixels * 8 + (1u << 20) - 1) >> 20;
+  return static_cast<int>(std::clamp<uint64_t>(mb, 16, kAllocationLimitMb));
+}
+
 int BitsPerPixelOf(const QImage& image) {
   switch (image.format()) {
     case QImage::Format_Mono:
@@ -189,7 +195,7 @@ class QtImageLibrary final : public ImageLibrary {
   void Initialize(const std::string& plugin_directory) override {
     if (initialized_) return;
     initialized_ = true;
-    QImageReader::setAllocationLimit(kAllocationLimitMb);
+    QImageReader::setAllocationLimit(AllocationLimitMbFor(PixelLimit()));
     std::string folder = plugin_directory;
     std::replace(folder.begin(), folder.end(), '\\', '/');
     const QDir dir(QFile::decodeName(QByteArray::fromStdString(folder)));
@@ -212,6 +218,11 @@ class QtImageLibrary final : public ImageLibrary {
     initialized_ = false;
   }
 
+  void SetPixelLimit(uint64_t max_pixels) override {
+    ImageLibrary::SetPixelLimit(max_pixels);
+    if (initialized_) QImageReader::setAllocationLimit(AllocationLimitMbFor(max_pixels));
+  }
+
   std::vector<FormatInfo> ReadableFormats() const override {
     std::vector<FormatInfo> formats;
     for (const QByteArray& name : QImageReader::supportedImageFormats()) {
@@ -226,13 +237,11 @@ class QtImageLibrary final : public ImageLibrary {
 
   ImageStatus Load(const std::string& path, std::unique_ptr<Bitmap>* bitmap) override {
     bitmap->reset();
-    // The name goes to the file system as bytes: no locale decoding on the way.
-    platform::File file = platform::File::Open(path, platform::File::Mode::kRead);
+    SetRefusedSize(0, 0);
+    // The name goes to the file system as bytes: no locale decoding on the
+    // way. A FIFO or device is refused without waiting on it.
+    platform::File file = platform::File::OpenForReading(path);
     if (!file.IsOpen()) return ImageStatus::kCannotOpen;
-    struct stat info {};
-    if (fstat(file.Descriptor(), &info) != 0 || !S_ISREG(info.st_mode)) {
-      return ImageStatus::kCannotOpen;
-    }
     QFile device;
     if (!device.open(file.Descriptor(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
       return ImageStatus::kCannotOpen;
@@ -333,6 +342,15 @@ class QtImageLibrary final : public ImageLibrary {
     plugins_.push_back(std::move(loaded));
   }
 
+  // Whether a picture of this size may be decoded; remembers it if not.
+  bool WithinPixelLimit(const QSize& size) {
+    if (!size.isValid()) return true;  // not told: the allocation limit guards
+    const uint64_t pixels = uint64_t(size.width()) * uint64_t(size.height());
+    if (pixels <= PixelLimit() && FitsAllocationLimit(size.width(), size.height())) return true;
+    SetRefusedSize(size.width(), size.height());
+    return false;
+  }
+
   ImageStatus LoadThroughPlugins(QIODevice& device, QImage* image, PictureFormat* format) {
     for (const LoadedPlugin& loaded : plugins_) {
       if (!device.seek(0)) return ImageStatus::kCannotOpen;
@@ -342,6 +360,10 @@ class QtImageLibrary final : public ImageLibrary {
       std::unique_ptr<QImageIOHandler> handler(loaded.plugin->create(&device, QByteArray()));
       if (!handler || !handler->canRead()) continue;
       const QByteArray name = handler->format();
+      if (handler->supportsOption(QImageIOHandler::Size) &&
+          !WithinPixelLimit(handler->option(QImageIOHandler::Size).toSize())) {
+        return ImageStatus::kTooLarge;
+      }
       if (!handler->read(image) || image->isNull()) return ImageStatus::kCorrupt;
       *format = FormatFromQtName(name);
       return ImageStatus::kOk;
@@ -349,16 +371,19 @@ class QtImageLibrary final : public ImageLibrary {
     return ImageStatus::kUnknownFormat;
   }
 
-  static ImageStatus LoadBuiltIn(QIODevice& device, QImage* image, PictureFormat* format) {
+  ImageStatus LoadBuiltIn(QIODevice& device, QImage* image, PictureFormat* format) {
     QImageReader reader(&device);
     reader.setDecideFormatFromContent(true);
     const QByteArray name = reader.format();
     if (name.isEmpty() || IsPluginOnly(name)) return ImageStatus::kUnknownFormat;
-    const QSize size = reader.size();
-    if (size.isValid() && !FitsAllocationLimit(size.width(), size.height())) {
-      return ImageStatus::kTooLarge;
-    }
+    // The header's size, before a single pixel is decoded.
+    if (!WithinPixelLimit(reader.size())) return ImageStatus::kTooLarge;
     if (!reader.read(image) || image->isNull()) {
+      // A header that understated the size meets the allocation limit.
+      if (reader.error() == QImageReader::InvalidDataError && !reader.errorString().isEmpty() &&
+          reader.errorString().contains("allocation", Qt::CaseInsensitive)) {
+        return ImageStatus::kTooLarge;
+      }
       return reader.error() == QImageReader::UnsupportedFormatError ? ImageStatus::kUnknownFormat
                                                                      : ImageStatus::kCorrupt;
     }

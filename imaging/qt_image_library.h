@@ -11,7 +11,8 @@
 // removing the file removes the formats.
 //
 // Qt keeps the allocation limit for decoded pictures process-wide; Initialize
-// raises it to kAllocationLimitMb, and the plug-ins honour the same limit.
+// and SetPixelLimit set it to match the pixel limit (8 bytes a pixel, at most
+// kAllocationLimitMb), and the plug-ins honour the same limit.
 #pragma once
 
 #include <memory>

@@ -1,6 +1,7 @@
 #include "imaging/qt_image_library.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QByteArray>
 #include <QDir>
@@ -221,6 +222,36 @@ TEST_F(ImageLibraryTest, MissingUnreadableAndCorruptFilesFailCleanly) {
   for (size_t i = idat + 4; i < png.size() - 12; ++i) png[i] = static_cast<char>(0xA5);
   EXPECT_EQ(library_->Load(Write("broken.png", png), &bitmap), ImageStatus::kCorrupt);
   EXPECT_FALSE(bitmap);
+}
+
+// A small file that claims a huge picture is refused from its header: the
+// pixels are never decoded, so it costs neither time nor memory.
+TEST_F(ImageLibraryTest, PicturesOverThePixelLimitAreRefusedBeforeDecoding) {
+  const std::string bomb = testing::EncodeLargeBlankPng(16000, 16000);
+  EXPECT_LT(bomb.size(), 1u << 20);
+  std::unique_ptr<Bitmap> bitmap;
+  EXPECT_EQ(library_->PixelLimit(), kDefaultPixelLimit);
+  EXPECT_EQ(library_->Load(Write("bomb.png", bomb), &bitmap), ImageStatus::kTooLarge);
+  EXPECT_FALSE(bitmap);
+  EXPECT_EQ(library_->RefusedWidth(), 16000);
+  EXPECT_EQ(library_->RefusedHeight(), 16000);
+
+  // The limit is the caller's to set; a picture at the limit loads.
+  const std::string small = Write("small.png", testing::EncodeLargeBlankPng(100, 50));
+  library_->SetPixelLimit(4999);
+  EXPECT_EQ(library_->Load(small, &bitmap), ImageStatus::kTooLarge);
+  library_->SetPixelLimit(5000);
+  EXPECT_EQ(library_->Load(small, &bitmap), ImageStatus::kOk);
+  EXPECT_EQ(library_->RefusedWidth(), 0);
+}
+
+// A FIFO or device named as a picture would block a plain open for ever.
+TEST_F(ImageLibraryTest, AFifoOrDeviceIsRefusedWithoutWaiting) {
+  const std::string fifo = Path("pipe.png");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::unique_ptr<Bitmap> bitmap;
+  EXPECT_EQ(library_->Load(fifo, &bitmap), ImageStatus::kCannotOpen);
+  EXPECT_EQ(library_->Load("/dev/zero", &bitmap), ImageStatus::kCannotOpen);
 }
 
 TEST_F(ImageLibraryTest, TruncatedFilesNeverYieldAWrongPicture) {

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QImageWriter>
 #include <cstdlib>
+#include <zlib.h>
 #include <fstream>
 #include <iterator>
 
@@ -84,6 +85,54 @@ std::string EncodeGif(int width, int height, const std::vector<QRgb>& palette,
   out.push_back(0);
   out.push_back(';');
   return out;
+}
+
+namespace {
+
+void PutBigEndian(std::string* out, uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<char>(value >> shift));
+}
+
+void PutChunk(std::string* out, const char* type, const std::string& data) {
+  PutBigEndian(out, static_cast<uint32_t>(data.size()));
+  const size_t start = out->size();
+  out->append(type, 4);
+  out->append(data);
+  const auto* crc_from = reinterpret_cast<const Bytef*>(out->data() + start);
+  PutBigEndian(out, static_cast<uint32_t>(crc32(0, crc_from, static_cast<uInt>(4 + data.size()))));
+}
+
+}  // namespace
+
+std::string EncodeLargeBlankPng(uint32_t width, uint32_t height) {
+  std::string png = "\x89PNG\r\n\x1a\n";
+  std::string header;
+  PutBigEndian(&header, width);
+  PutBigEndian(&header, height);
+  header += std::string("\x01\x00\x00\x00\x00", 5);  // 1-bit grey, no interlace
+  PutChunk(&png, "IHDR", header);
+  // Rows of a filter byte and zero bits, deflated a row at a time.
+  const size_t row = 1 + (width + 7) / 8;
+  const std::string zeros(row, '\0');
+  z_stream z{};
+  deflateInit(&z, 9);
+  std::string compressed;
+  std::vector<unsigned char> out(1 << 16);
+  for (uint32_t y = 0; y <= height; ++y) {
+    const bool last = y == height;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+    z.avail_in = last ? 0 : static_cast<uInt>(row);
+    do {
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+      compressed.append(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
+    } while (z.avail_out == 0);
+  }
+  deflateEnd(&z);
+  PutChunk(&png, "IDAT", compressed);
+  PutChunk(&png, "IEND", "");
+  return png;
 }
 
 std::string EncodeMng(const std::vector<QImage>& frames) {

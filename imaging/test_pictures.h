@@ -30,6 +30,10 @@ std::string EncodeMng(const std::vector<QImage>& frames);
 // A JNG holding the picture as JPEG.
 std::string EncodeJng(const QImage& image);
 
+// A valid black-and-white PNG of width × height pixels that compresses to
+// a small file however large it claims to be (a decompression bomb).
+std::string EncodeLargeBlankPng(uint32_t width, uint32_t height);
+
 bool WriteFile(const std::string& path, std::string_view bytes);
 std::optional<std::string> ReadFile(const std::string& path);
 

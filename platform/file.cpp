@@ -41,6 +41,40 @@ File File::Open(const std::string& path, Mode mode) {
   return file;
 }
 
+File File::OpenForReading(const std::string& path, bool allow_pipe) {
+  File file;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    file.last_error_ = errno;
+    return file;
+  }
+  file.fd_ = fd;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    file.last_error_ = errno;
+    file.Close();
+    return file;
+  }
+  if (S_ISREG(st.st_mode)) {
+    // Regular files never block; clearing the flag keeps reads as usual.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return file;
+  }
+  if (allow_pipe && S_ISFIFO(st.st_mode)) return file;
+  file.Close();
+  file.last_error_ = S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile;
+  return file;
+}
+
+std::string ErrorText(int error) {
+  if (error == kNotRegularFile) return "not a regular file";
+  return std::strerror(error);
+}
+
 bool File::Fail() const {
   last_error_ = errno ? errno : EIO;
   return false;

@@ -30,6 +30,20 @@ class File {
   // Returns a closed File on failure; LastError() then tells why.
   static File Open(const std::string& path, Mode mode);
 
+  // Opens for reading without ever waiting: a FIFO without a writer or a
+  // device would block a plain open. Anything but a regular file is refused
+  // (LastError() EISDIR for a folder, kNotRegularFile for the rest), except
+  // a FIFO or pipe when allow_pipe; such a pipe stays non-blocking, so its
+  // reads fail with EAGAIN until data comes (wait with poll).
+  static File OpenForReading(const std::string& path, bool allow_pipe = false);
+
+  // A closed File that tells why it could not be opened.
+  static File Refused(int error) {
+    File file;
+    file.last_error_ = error;
+    return file;
+  }
+
   bool IsOpen() const { return fd_ >= 0; }
   int Descriptor() const { return fd_; }
   int LastError() const { return last_error_; }
@@ -60,6 +74,12 @@ class File {
   int fd_ = -1;
   mutable int last_error_ = 0;
 };
+
+// LastError() of a file refused for not being a regular file.
+inline constexpr int kNotRegularFile = -2;
+
+// The text of an errno value (or of kNotRegularFile).
+std::string ErrorText(int error);
 
 // The process's file-creation mask, read without changing it (umask() can
 // only be read by setting it, which races with threads creating files).

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <string>
 
@@ -53,6 +56,44 @@ TEST(FileTest, OpeningAMissingFileFailsWithItsError) {
   File file = File::Open("/nonexistent/folder/file", File::Mode::kRead);
   EXPECT_FALSE(file.IsOpen());
   EXPECT_NE(file.LastError(), 0);
+}
+
+// A FIFO without a writer, a device or a folder given where a file is
+// expected must be refused at once: a plain open of a FIFO waits forever.
+TEST(FileTest, OpeningForReadingRefusesWhatIsNotAFileWithoutWaiting) {
+  const std::string folder = ::testing::TempDir() + "fvx_open_" + std::to_string(::getpid());
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  const std::string fifo = folder + "/pipe.png";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string plain = folder + "/plain.txt";
+  {
+    File file = File::Open(plain, File::Mode::kCreateTruncate);
+    ASSERT_TRUE(file.Write("abc", 3));
+  }
+
+  File refused = File::OpenForReading(fifo);
+  EXPECT_FALSE(refused.IsOpen());
+  EXPECT_EQ(refused.LastError(), kNotRegularFile);
+  EXPECT_EQ(ErrorText(refused.LastError()), "not a regular file");
+  EXPECT_EQ(File::OpenForReading("/dev/zero").LastError(), kNotRegularFile);
+  EXPECT_EQ(File::OpenForReading(folder).LastError(), EISDIR);
+  EXPECT_EQ(File::OpenForReading(folder + "/absent").LastError(), ENOENT);
+
+  // A pipe passed on purpose opens, and reading it does not block.
+  File pipe = File::OpenForReading(fifo, /*allow_pipe=*/true);
+  ASSERT_TRUE(pipe.IsOpen());
+  char c = 0;
+  EXPECT_EQ(pipe.ReadSome(&c, 1).value_or(99), 0u);  // no writer yet
+
+  File file = File::OpenForReading(plain);
+  ASSERT_TRUE(file.IsOpen());
+  char buffer[3];
+  EXPECT_TRUE(file.Read(buffer, 3));
+  EXPECT_EQ(std::string(buffer, 3), "abc");
+
+  ::unlink(fifo.c_str());
+  ::unlink(plain.c_str());
+  ::rmdir(folder.c_str());
 }
 
 TEST(FileTest, CreationMaskIsReadWithoutBeingChanged) {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <cstdlib>
+#include <string>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -34,17 +35,26 @@ std::string TemporaryFolderWithMostSpace() {
 }
 
 File CreateScratchFileIn(const std::string& folder, const std::string& prefix) {
-  if (folder.empty()) return File();
+  if (folder.empty()) return File::Refused(ENOENT);
   std::string name = folder;
   if (name.back() != '/') name += '/';
   name += prefix + "XXXXXX";
   int fd = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
-    File failed;
-    return failed;
-  }
+  if (fd < 0) return File::Refused(errno);
   ::unlink(name.c_str());
   return File(fd);
+}
+
+std::string ScratchFileFolder(const File& file) {
+  if (!file.IsOpen()) return {};
+  const std::string link = "/proc/self/fd/" + std::to_string(file.Descriptor());
+  char target[4096];
+  const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+  if (n <= 0) return {};
+  std::string path(target, static_cast<size_t>(n));
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
 File CreateScratchFile(const std::string& prefix) {

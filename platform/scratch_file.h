@@ -19,10 +19,15 @@ std::vector<std::string> TemporaryFolderCandidates();
 std::string TemporaryFolderWithMostSpace();
 
 // A new, already unlinked file in TemporaryFolderWithMostSpace(), named from
-// prefix; a closed File when it cannot be made.
+// prefix; a closed File when it cannot be made (LastError() tells why,
+// ENOENT when no candidate folder is writable).
 File CreateScratchFile(const std::string& prefix = "fvx");
 
 // The same in a given folder (tests, and files that must share a disk).
 File CreateScratchFileIn(const std::string& folder, const std::string& prefix = "fvx");
+
+// The folder an open scratch file was made in (from /proc/self/fd); empty
+// when the system cannot tell.
+std::string ScratchFileFolder(const File& file);
 
 }  // namespace fvx::platform

@@ -2,8 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <ctime>
 
+#include "compiler/base/scratch_report.h"
 #include "compiler/backend/sort_order.h"
 #include "compiler/base/work_database.h"
 #include "compiler/frontend/parser.h"
@@ -20,6 +22,19 @@ std::string OutputPathFor(const std::string& source_path) {
   return source_path.substr(0, dot) + ".fvx";
 }
 
+OutputProblem CheckOutputPath(const std::string& source_path, const std::string& output_path) {
+  struct stat output {};
+  if (::stat(output_path.c_str(), &output) != 0) return OutputProblem::kNone;  // a new file
+  struct stat source {};
+  // Through links, names and hard links alike: one file is one device and inode.
+  if (::stat(source_path.c_str(), &source) == 0 && source.st_dev == output.st_dev &&
+      source.st_ino == output.st_ino) {
+    return OutputProblem::kIsSource;
+  }
+  if (!S_ISREG(output.st_mode)) return OutputProblem::kNotRegular;
+  return OutputProblem::kNone;
+}
+
 bool CBookCompiler::Compile(CSourceReader& reader, const std::string& source_path,
                             const std::string& output_path, bool wide_text, CompileMode mode) {
   // 1. A fresh start.
@@ -33,11 +48,32 @@ bool CBookCompiler::Compile(CSourceReader& reader, const std::string& source_pat
   // Only a compile that got going can be cancelled: one whose scratch file
   // or database could not be made has failed.
   bool started = false;
-  {
+  // Refused before any work: the book would replace the source, or could
+  // not take the place of what is there.
+  bool refused = false;
+  if (mode == CompileMode::kBook) {
+    switch (CheckOutputPath(source_path, output_path)) {
+      case OutputProblem::kNone:
+        break;
+      case OutputProblem::kIsSource:
+        context_.Report(false, Level::kFatal, MessageId::kOutputIsSource, "%s", {output_path});
+        refused = true;
+        break;
+      case OutputProblem::kNotRegular:
+        context_.Report(false, Level::kFatal, MessageId::kOutputNotRegular, "%s", {output_path});
+        refused = true;
+        break;
+    }
+  }
+  // A pipe as the source can keep the reader waiting: the stop button (or
+  // Ctrl-C) ends the wait too.
+  reader.SetWaitCheck([this] { return context_.KeepGoing(); });
+  if (!refused) {
     // 2. The text spill file and the work database; the compile is running
     // from here on.
     platform::File text_spill = platform::CreateScratchFile("fvx");
     WorkDatabase db;
+    if (!text_spill.IsOpen()) ReportScratchCreationFailure(context_, text_spill);
     bool ready = text_spill.IsOpen() && db.Open();
     if (ready) {
       context_.SetRunning(true);
@@ -54,8 +90,20 @@ bool CBookCompiler::Compile(CSourceReader& reader, const std::string& source_pat
       if (!reader.Open(source_path)) {
         context_.Report(false, Level::kFatal, MessageId::kFailedToOpenInput, "%s",
                         {source_path});
+        if (reader.LastError() != 0) {
+          context_.Report(false, Level::kInformation, MessageId::kReason, "%s",
+                          {platform::ErrorText(reader.LastError())});
+        }
       } else {
         parsed = parser.Parse(reader, underscores);
+        // What was read before a failed read is not the source: no book of it.
+        const int read_error = reader.LastError();
+        if (read_error != 0 && read_error != ECANCELED) {
+          context_.Report(false, Level::kFatal, MessageId::kFailedToReadInput, "%s:%u:%s",
+                          {source_path, reader.Position(), platform::ErrorText(read_error)});
+          parsed = false;
+        }
+        if (!parsed && context_.IsRunning()) ReportScratchWriteFailure(context_, text_spill);
       }
     }
 
@@ -102,12 +150,14 @@ bool CBookCompiler::Compile(CSourceReader& reader, const std::string& source_pat
       BookWriteJob job{context_,    parser.properties(), db,        text_spill,
                        stream,      source_path,         wide_text, statistics_};
       bool overflow = false;
+      if (!stream.IsOpen()) ReportScratchCreationFailure(context_, stream);
       bool written = stream.IsOpen() && back_end_->WriteBook(job, false, overflow);
       // 7. Too big for 4-byte offsets: once more in huge mode.
       if (!written && overflow && context_.IsRunning()) {
         context_.Report(false, Level::kError, MessageId::kOutputExceeds4Gb);
         parser.properties().huge_file = true;
         stream = platform::CreateScratchFile("fvx");
+        if (!stream.IsOpen()) ReportScratchCreationFailure(context_, stream);
         overflow = false;
         written = stream.IsOpen() && back_end_->WriteBook(job, true, overflow);
       }
@@ -116,6 +166,9 @@ bool CBookCompiler::Compile(CSourceReader& reader, const std::string& source_pat
         context_.Report(false, Level::kInformation, MessageId::kWritingFvFile, "%s",
                         {output_path});
         written = back_end_->WrapContainer(job, output_path);
+      }
+      if (!written && context_.IsRunning() && !ReportScratchWriteFailure(context_, stream)) {
+        ReportScratchWriteFailure(context_, text_spill);
       }
       // 9. The statistics.
       if (written && context_.IsRunning()) {
@@ -149,6 +202,7 @@ bool CBookCompiler::Compile(CSourceReader& reader, const std::string& source_pat
   context_.Report(false, Level::kInformation, MessageId::kTally, "%d:%d",
                   {context_.errors(), context_.warnings()});
   context_.SetRunning(false);
+  reader.SetWaitCheck({});
   reader.Close();
   return ok;
 }

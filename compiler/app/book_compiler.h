@@ -50,6 +50,14 @@ class CBookCompiler {
   CompileStatistics statistics_;
 };
 
+// Outputs refused before a compile starts.
+enum class OutputProblem {
+  kNone,
+  kIsSource,    // the same file as the source (by device and inode)
+  kNotRegular,  // exists and is no regular file: a folder, device, FIFO
+};
+OutputProblem CheckOutputPath(const std::string& source_path, const std::string& output_path);
+
 // The output path of a source: its extension (after the last "." of the
 // file name) replaced by ".fvx", or ".fvx" added when it has none.
 std::string OutputPathFor(const std::string& source_path);

@@ -5,10 +5,23 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <optional>
 
 #include "compiler/base/test_sinks.h"
 #include "compiler/frontend/text_source_reader.h"
+
+// Clang tells of AddressSanitizer only through __has_feature.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FVX_CLANG_ASAN 1
+#endif
+#endif
 
 namespace fvx::compiler {
 namespace {
@@ -170,6 +183,7 @@ TEST(BookCompilerTest, FailuresEndWithTheErrorsMessage) {
   EXPECT_EQ(missing.Lines(), (std::vector<std::string>{
                                  "Parsing input file... ",
                                  "[  Fatal Error  ] Failed to open input file \"/nonexistent/a.txt\" ",
+                                 "     Reason: No such file or directory",
                                  "[  Fatal Error  ] Errors occurred while compiling!",
                                  "2 error(s), 0 warning(s)"}));
 
@@ -182,7 +196,7 @@ TEST(BookCompilerTest, FailuresEndWithTheErrorsMessage) {
 }
 
 TEST(BookCompilerTest, NoScratchFileIsAFailureNotACancel) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(FVX_CLANG_ASAN)
   // The sanitizers' type checks open a pipe of their own for each new
   // dynamic type, so with no descriptor left they report the check itself.
   GTEST_SKIP() << "needs a process without sanitizers";
@@ -208,8 +222,112 @@ TEST(BookCompilerTest, NoScratchFileIsAFailureNotACancel) {
   std::remove(path.c_str());
   EXPECT_FALSE(c.ok);
   EXPECT_EQ(back_end.runs, 0);
-  EXPECT_EQ(c.Lines(), (std::vector<std::string>{"[  Fatal Error  ] Errors occurred while compiling!",
-                                                 "1 error(s), 0 warning(s)"}));
+  std::vector<std::string> lines = c.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].rfind("[  Fatal Error  ] Could not use a scratch file in the temporary folder ",
+                           0),
+            0u)
+      << lines[0];
+  EXPECT_NE(lines[0].find("\": Too many open files"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1], "[  Fatal Error  ] Errors occurred while compiling!");
+  EXPECT_EQ(lines[2], "2 error(s), 0 warning(s)");
+}
+
+// The book must never take the place of its own source, nor of something
+// that is not a file (a device or FIFO would be replaced or written into).
+TEST(BookCompilerTest, AnOutputThatIsTheSourceOrNoFileIsRefused) {
+  const std::string folder = ::testing::TempDir() + "fvx_outputs_" + std::to_string(::getpid());
+  ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+  const std::string source = folder + "/book.txt";
+  std::ofstream(source, std::ios::binary) << kSource;
+  ASSERT_EQ(::link(source.c_str(), (folder + "/hard.txt").c_str()), 0);
+  ASSERT_EQ(::symlink(source.c_str(), (folder + "/soft.fvx").c_str()), 0);
+  ASSERT_EQ(::mkfifo((folder + "/pipe.fvx").c_str(), 0600), 0);
+  ASSERT_EQ(::mkdir((folder + "/dir.fvx").c_str(), 0700), 0);
+
+  struct Case {
+    std::string output;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {source, "The output file \"" + source + "\" is the source file itself. Choose another "
+                                               "output file."},
+      {folder + "/hard.txt", "The output file \"" + folder +
+                                 "/hard.txt\" is the source file itself. Choose another output "
+                                 "file."},
+      {folder + "/soft.fvx", "The output file \"" + folder +
+                                 "/soft.fvx\" is the source file itself. Choose another output "
+                                 "file."},
+      {folder + "/pipe.fvx",
+       "The output file \"" + folder + "/pipe.fvx\" exists and is not a regular file."},
+      {folder + "/dir.fvx",
+       "The output file \"" + folder + "/dir.fvx\" exists and is not a regular file."},
+  };
+  for (const Case& test : cases) {
+    Compiled c;
+    FixedOptions options;
+    CBookCompiler compiler(&c.messages, nullptr, &options);
+    FakeBackEnd back_end;
+    compiler.SetBackEnd(&back_end);
+    CTextSourceReader reader;
+    c.ok = compiler.Compile(reader, source, test.output, false);
+    EXPECT_FALSE(c.ok) << test.output;
+    EXPECT_EQ(back_end.runs, 0) << test.output;
+    EXPECT_TRUE(back_end.wrapped.empty()) << test.output;
+    EXPECT_EQ(c.Lines(), (std::vector<std::string>{"[  Fatal Error  ] " + test.message,
+                                                   "[  Fatal Error  ] Errors occurred while "
+                                                   "compiling!",
+                                                   "2 error(s), 0 warning(s)"}));
+  }
+  std::ifstream in(source, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kSource);
+  // A check writes nothing, so any output will do.
+  Compiled check;
+  FixedOptions options;
+  CBookCompiler checker(&check.messages, nullptr, &options);
+  CTextSourceReader reader;
+  EXPECT_TRUE(checker.Compile(reader, source, source, false, CompileMode::kCheck));
+  std::filesystem::remove_all(folder);
+}
+
+// A disk or share that fails part way through the source.
+class FailingSourceReader : public CTextSourceReader {
+ protected:
+  std::optional<size_t> ReadSome(void* buffer, size_t count, int* error) override {
+    if (reads_++ == 0) return CTextSourceReader::ReadSome(buffer, count, error);
+    *error = EIO;
+    return std::nullopt;
+  }
+
+ private:
+  int reads_ = 0;
+};
+
+TEST(BookCompilerTest, AReadErrorFailsTheCompileAndKeepsTheOldBook) {
+  std::string text = kSource;
+  for (int i = 0; text.size() < CTextSourceReader::kBlockSize * 2; ++i) {
+    text += "<new>Subject " + std::to_string(i) + "\n<catset> Kind = Moon </catset>Text.\n";
+  }
+  const std::string path = WriteSource(text);
+  const std::string book = OutputPathFor(path);
+  std::ofstream(book, std::ios::binary) << "the good book";
+  Compiled c;
+  FixedOptions options;
+  CBookCompiler compiler(&c.messages, nullptr, &options);
+  FakeBackEnd back_end;
+  compiler.SetBackEnd(&back_end);
+  FailingSourceReader reader;
+  c.ok = compiler.Compile(reader, path, book, false);
+  EXPECT_FALSE(c.ok);
+  EXPECT_EQ(back_end.runs, 0);
+  EXPECT_TRUE(c.messages.Has(Level::kFatal, "Failed to read input file \"" + path +
+                                                "\" at byte 32768: Input/output error"))
+      << ::testing::PrintToString(c.Lines());
+  EXPECT_TRUE(c.messages.Has(Level::kFatal, "Errors occurred while compiling!"));
+  std::ifstream in(book, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the good book");
+  std::remove(path.c_str());
+  std::remove(book.c_str());
 }
 
 TEST(BookCompilerTest, CheckModeAndNoBackEnd) {

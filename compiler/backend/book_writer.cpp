@@ -28,6 +28,7 @@
 #include "compiler/backend/subject_text_encoder.h"
 #include "compiler/backend/table_sections.h"
 #include "platform/paths.h"
+#include "platform/replacing_file.h"
 
 namespace fvx::compiler {
 namespace {
@@ -683,24 +684,16 @@ bool CBookWriter::WriteBook(BookWriteJob& job, bool retry, bool& overflow) {
 bool CBookWriter::WrapContainer(BookWriteJob& job, const std::string& output_path) {
   CompileContext& context = job.context;
   const auto start = Clock::now();
-  const size_t separator = platform::LastPathSeparator(output_path);
-  const std::string folder =
-      separator == std::string::npos ? std::string(".") : output_path.substr(0, separator + 1);
-  const std::string base =
-      separator == std::string::npos ? output_path : output_path.substr(separator + 1);
-  // Beside the output, so that the rename stays on one file system.
-  std::string pattern = platform::JoinPath(folder, "." + base + ".XXXXXX");
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) {
-    context.Report(false, Level::kError, MessageId::kCouldNotCreateOutput, "%d", {errno});
+  // Unnamed until complete: a compile killed on the way leaves nothing.
+  int create_error = 0;
+  platform::ReplacingFile output = platform::ReplacingFile::Create(output_path, &create_error);
+  if (!output.IsOpen()) {
+    context.Report(false, Level::kError, MessageId::kCouldNotCreateOutput, "%d", {create_error});
+    context.Report(false, Level::kInformation, MessageId::kReason, "%s",
+                   {platform::ErrorText(create_error)});
     return false;
   }
-  const std::string temporary(name.data());
-  platform::File file(fd);
-  // mkstemp makes the file private; a book is as readable as any new file.
-  (void)fchmod(fd, 0666 & ~platform::FileCreationMask());
+  platform::File& file = output.file();
 
   format::WrapOptions wrap;
   wrap.output_path = output_path;
@@ -716,19 +709,15 @@ bool CBookWriter::WrapContainer(BookWriteJob& job, const std::string& output_pat
   int error = result.error;
   bool ok = result.ok();
   if (!ok && result.status == format::WrapStatus::kTooLarge) error = EFBIG;
-  if (ok && !file.Sync()) {
-    ok = false;
-    error = file.LastError();
-  }
-  file.Close();
-  if (ok && std::rename(temporary.c_str(), output_path.c_str()) != 0) {
-    ok = false;
-    error = errno;
-  }
+  if (ok && !output.Commit(&error)) ok = false;
   if (!ok) {
-    std::remove(temporary.c_str());
+    output.Discard();
     if (result.status != format::WrapStatus::kCancelled) {
-      context.Report(false, Level::kError, MessageId::kCouldNotWriteOutput, "%d", {error});
+      context.Report(false, Level::kError, MessageId::kCouldNotWriteOutput, "%d:%s",
+                     {error, platform::ErrorText(error)});
+      if (error == EFBIG && result.status != format::WrapStatus::kTooLarge) {
+        context.Report(false, Level::kFatal, MessageId::kFileSizeLimit);
+      }
     }
     return false;
   }

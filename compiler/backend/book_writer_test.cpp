@@ -1,6 +1,9 @@
 #include "compiler/backend/book_writer.h"
 
 #include <dirent.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include "compiler/backend/sort_check.h"
 #include "compiler/base/document_properties.h"
 #include "platform/file.h"
+#include "platform/scratch_file.h"
 
 namespace fvx::compiler {
 namespace {
@@ -459,7 +463,51 @@ TEST(BookWriterTest, AFailedWrapLeavesTheOldBookInPlace) {
 
   // A folder that does not exist cannot take the output at all.
   EXPECT_FALSE(writer.WrapContainer(job, book.folder + "/missing/book.fvx"));
-  EXPECT_EQ(sink.lines.back().second.rfind("Could not create the output file. Error No ", 0), 0u);
+  ASSERT_GE(sink.lines.size(), 2u);
+  EXPECT_EQ(sink.lines[sink.lines.size() - 2].second.rfind(
+                "Could not create the output file. Error No ", 0),
+            0u);
+  EXPECT_EQ(sink.lines.back().second, "     Reason: No such file or directory");
+}
+
+// Killed outright in the middle of writing the book (SIGKILL cannot be
+// caught): nothing new may be left in the output's folder.
+TEST(BookWriterTest, AWrapKilledHalfWayLeavesNoFileBehind) {
+  CompiledBook book = CompileSource(kAtlas);
+  ASSERT_TRUE(book.ok);
+  const std::string before = ReadFile(book.book_path);
+  const std::vector<std::string> files = FilesIn(book.folder);
+
+  struct KillingProgress : ProgressSink {
+    void Progress(ProgressCode, uint32_t) override {}
+    bool Pump() override {
+      ::raise(SIGKILL);
+      return true;
+    }
+  };
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    KillingProgress progress;
+    CompileContext context(nullptr, &progress, nullptr);
+    context.SetRunning(true);
+    CDocumentProperties properties;
+    WorkDatabase database;
+    platform::File spill;
+    platform::File stream = platform::CreateScratchFile("fvx");
+    const std::string bytes(1 << 20, 'z');
+    if (!stream.Write(bytes.data(), bytes.size()) || !stream.Seek(0)) ::_exit(2);
+    CompileStatistics statistics;
+    BookWriteJob job{context, properties, database, spill, stream, "", false, statistics};
+    CBookWriter writer;
+    (void)writer.WrapContainer(job, book.book_path);
+    ::_exit(3);  // the progress callback never ran
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "exit code " << WEXITSTATUS(status);
+  EXPECT_EQ(FilesIn(book.folder), files);
+  EXPECT_EQ(ReadFile(book.book_path), before);
 }
 
 TEST(BookWriterTest, EveryBookThatCompilesVerifies) {

@@ -8,6 +8,7 @@
 
 #include "compiler/backend/picture_section.h"
 #include "compiler/base/messages.h"
+#include "compiler/base/scratch_report.h"
 #include "platform/scratch_file.h"
 
 namespace fvx::compiler {
@@ -246,9 +247,10 @@ class PictureProcessor {
     const size_t tries = candidates[1] != candidates[0] ? 2 : 1;
     *used_path = candidates[0];
     *file_found = false;
+    last_status_ = imaging::ImageStatus::kOk;
     for (size_t i = 0; i < tries; ++i) {
       if (job_.library == nullptr) {
-        if (platform::File::Open(candidates[i], platform::File::Mode::kRead).IsOpen()) {
+        if (platform::File::OpenForReading(candidates[i]).IsOpen()) {
           *file_found = true;
           *used_path = candidates[i];
           return nullptr;
@@ -266,6 +268,7 @@ class PictureProcessor {
         // The file is there but cannot be decoded: name it in the message.
         *file_found = true;
         *used_path = candidates[i];
+        last_status_ = status;
       }
     }
     return nullptr;
@@ -282,7 +285,7 @@ class PictureProcessor {
       ReportFailure(MessageId::kCantOpenPicture, group, path);
       return Outcome::kCantOpen;
     }
-    platform::File source = platform::File::Open(path, platform::File::Mode::kRead);
+    platform::File source = platform::File::OpenForReading(path);
     std::optional<uint64_t> size = source.IsOpen() ? source.Size() : std::nullopt;
     if (!size) {
       ReportFailure(MessageId::kCantOpenPicture, group, path);
@@ -290,6 +293,7 @@ class PictureProcessor {
     }
     if (bitmap == nullptr || bitmap->Width() <= 0 || bitmap->Height() <= 0) {
       ReportFailure(MessageId::kCantProcessPicture, group, path);
+      ReportReason();
       return Outcome::kCantProcess;
     }
     *source_size = *size;
@@ -388,9 +392,28 @@ class PictureProcessor {
     return true;
   }
 
+  // A full or read-only temporary folder is the place's fault, not the
+  // picture's: say so rather than blame the picture.
   Outcome SpillFailure(const CPictureGroup& group, const std::string& path) {
-    ReportFailure(MessageId::kCantProcessPicture, group, path);
+    if (!ReportScratchWriteFailure(context_, job_.spill)) {
+      ReportFailure(MessageId::kCantProcessPicture, group, path);
+    }
     return Outcome::kSpillFailed;
+  }
+
+  // A picture refused for its size: the size and the limit, which the
+  // author can raise.
+  void ReportReason() {
+    if (last_status_ != imaging::ImageStatus::kTooLarge || job_.library == nullptr) return;
+    const imaging::ImageLibrary& library = *job_.library;
+    if (library.RefusedWidth() > 0) {
+      context_.Report(false, Level::kInformation, MessageId::kPictureOverLimit, "%d:%d:%u",
+                      {library.RefusedWidth(), library.RefusedHeight(),
+                       library.PixelLimit() >> 20});
+    } else {
+      context_.Report(false, Level::kInformation, MessageId::kReason, "%s",
+                      {std::string(imaging::ImageStatusText(last_status_))});
+    }
   }
 
   // Whatever a failed attempt left in the spill file would otherwise be
@@ -435,6 +458,8 @@ class PictureProcessor {
   PictureResults& results_;
   uint32_t extra_flags_ = 0;
   uint32_t small_limit_ = 240;
+  // How the last Load of a file that is there failed.
+  imaging::ImageStatus last_status_ = imaging::ImageStatus::kOk;
 };
 
 }  // namespace

@@ -449,6 +449,23 @@ TEST_F(PictureProcessorTest, RefusingSpillFileEndsTheStage) {
   }
 }
 
+// A full temporary folder is the place's fault: say so, not that the
+// picture could not be processed.
+TEST_F(PictureProcessorTest, AFullTemporaryFolderIsReportedAsSuch) {
+  Put("p.jpg", FakePicture("jpeg", 10, 10));
+  run_.Add("p.jpg", 0, 0, 0, 3, 1);
+  platform::File full = platform::File::Open("/dev/full", platform::File::Mode::kReadWrite);
+  ASSERT_TRUE(full.IsOpen());
+  const PictureJob job{run_.context, run_.properties, run_.db, run_.source_path, &library_, full};
+  PictureResults results;
+  EXPECT_FALSE(ProcessPictures(job, &results));
+  EXPECT_TRUE(Said(Level::kFatal, "Could not use a scratch file in the temporary folder \"/dev\": "
+                                  "No space left on device"))
+      << ::testing::PrintToString(run_.messages.LogLines());
+  EXPECT_FALSE(Said(Level::kError, "Line 3 : Col 1 : Can't process picture file \"" +
+                                       run_.folder.path() + "p.jpg\""));
+}
+
 TEST_F(PictureProcessorTest, SkipPicturesLeavesEveryPictureOut) {
   Put("p.png", FakePicture("png", 10, 10));
   const int64_t p = run_.Add("p.png");

@@ -109,5 +109,24 @@ TEST(DocumentPropertiesTest, DateAndValueFailures) {
   EXPECT_TRUE(word.Has(Level::kFatal, "Line 1 : Col 26 : Numerical value expected here."));
 }
 
+// A number too large for its field is kept at the most the field holds and
+// warned about, like every other number; it used to wrap or saturate quietly.
+TEST(DocumentPropertiesTest, NumbersTooLargeForTheirFieldOverflow) {
+  FrontEndRun run(
+      "<meta> publicationyear = 99999999999 majorversion = 70000 minorversion = 65535 "
+      "foliolibcat = 4294967296 </meta>");
+  ASSERT_TRUE(run.parsed);
+  const CDocumentProperties& p = run.parser->properties();
+  EXPECT_EQ(p.publication_year, 0xFFFFFFFFu);
+  EXPECT_EQ(p.version, 0xFFFFFFFFu);
+  EXPECT_EQ(p.library_category, 0xFFFFFFFFu);
+  std::vector<std::string> problems = run.Problems();
+  ASSERT_EQ(problems.size(), 3u);  // minorversion = 65535 fits
+  for (const std::string& line : problems) {
+    EXPECT_EQ(line.rfind("[ Warning ] ", 0), 0u) << line;
+    EXPECT_NE(line.find("Numerical overflow."), std::string::npos) << line;
+  }
+}
+
 }  // namespace
 }  // namespace fvx::compiler

@@ -505,6 +505,15 @@ void CParser::MetaText(const std::string& text) {
 
 void CParser::MetaNumber(double number) {
   uint32_t value = ToU32(std::trunc(number));
+  // The version halves hold 16 bits, the other numbers 32: a larger value
+  // is kept at the most the field holds, with the warning other numbers give.
+  const bool half_word =
+      meta_key_ == Keyword::k_majorversion || meta_key_ == Keyword::k_minorversion;
+  const double field_max = half_word ? 65535.0 : 4294967295.0;
+  if (std::trunc(number) > field_max) {
+    context_.ParseError(false, MessageId::kNumericalOverflow);
+    value = static_cast<uint32_t>(field_max);
+  }
   switch (meta_key_) {
     case Keyword::k_maximagewidth:
     case Keyword::k_maximageheight: {

@@ -7,7 +7,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 namespace fvx::compiler {
 
@@ -21,7 +23,8 @@ class CSourceReader {
   virtual uint64_t TotalSize() const = 0;
   virtual bool AtEnd() = 0;
   // The next character; pushed_back tells that it was read before and given
-  // back. False at the end of the input (or on a read error).
+  // back. False at the end of the input or on a read error (LastError()
+  // tells them apart).
   virtual bool Read(unsigned char& c, bool& pushed_back) = 0;
   // 1-based position of the next character to be read.
   virtual uint32_t Line() const = 0;
@@ -40,6 +43,20 @@ class CSourceReader {
   virtual bool Rewind() = 0;
   virtual void Close() = 0;
   [[nodiscard]] virtual bool Open(const std::string& path) = 0;
+
+  // The errno of a failed Open or of the read that ended the input early;
+  // 0 when the input simply ended. ECANCELED: a wait was given up because
+  // keep_waiting said so.
+  virtual int LastError() const { return 0; }
+  // Called now and then while the input keeps the reader waiting (a pipe
+  // whose writer is slow); returning false gives the wait up.
+  void SetWaitCheck(std::function<bool()> keep_waiting) { keep_waiting_ = std::move(keep_waiting); }
+
+ protected:
+  bool KeepWaiting() const { return !keep_waiting_ || keep_waiting_(); }
+
+ private:
+  std::function<bool()> keep_waiting_;
 };
 
 }  // namespace fvx::compiler

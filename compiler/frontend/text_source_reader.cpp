@@ -1,14 +1,23 @@
 #include "compiler/frontend/text_source_reader.h"
 
+#include <poll.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 
 namespace fvx::compiler {
 
 bool CTextSourceReader::Open(const std::string& path) {
   Close();
-  file_ = platform::File::Open(path, platform::File::Mode::kRead);
-  if (!file_.IsOpen()) return false;
-  size_ = file_.Size().value_or(0);
+  file_ = platform::File::OpenForReading(path, /*allow_pipe=*/true);
+  if (!file_.IsOpen()) {
+    error_ = file_.LastError();
+    return false;
+  }
+  struct stat st {};
+  is_pipe_ = ::fstat(file_.Descriptor(), &st) == 0 && S_ISFIFO(st.st_mode);
+  size_ = is_pipe_ ? 0 : file_.Size().value_or(0);
   // A file just opened stands at its start (Close reset the position); not
   // seeking lets a pipe be a source too (its size is then unknown, 0, and
   // only progress suffers).
@@ -17,6 +26,8 @@ bool CTextSourceReader::Open(const std::string& path) {
 
 void CTextSourceReader::Close() {
   file_.Close();
+  is_pipe_ = false;
+  error_ = 0;
   size_ = 0;
   ResetPosition();
 }
@@ -39,11 +50,47 @@ bool CTextSourceReader::Fill() {
   block_offset_ += length_;
   index_ = 0;
   length_ = 0;
-  if (!file_.IsOpen()) return false;
-  auto got = file_.ReadSome(block_.data(), block_.size());
-  if (!got || *got == 0) return false;
-  length_ = *got;
-  return true;
+  if (!file_.IsOpen() || error_ != 0) return false;
+  for (;;) {
+    // A FIFO reads as ended until its first writer comes: wait for data or
+    // for the writer to leave before every read.
+    if (is_pipe_ && !WaitForData()) return false;
+    int error = 0;
+    auto got = ReadSome(block_.data(), block_.size(), &error);
+    if (got) {
+      length_ = *got;
+      return length_ > 0;
+    }
+    // A failed read is not the end of the source: the compile must fail
+    // rather than make a book of what came before it.
+    if (!is_pipe_ || (error != EAGAIN && error != EWOULDBLOCK)) {
+      error_ = error != 0 ? error : EIO;
+      return false;
+    }
+  }
+}
+
+std::optional<size_t> CTextSourceReader::ReadSome(void* buffer, size_t count, int* error) {
+  std::optional<size_t> got = file_.ReadSome(buffer, count);
+  if (!got) *error = file_.LastError();
+  return got;
+}
+
+bool CTextSourceReader::WaitForData() {
+  constexpr int kSliceMs = 100;
+  for (;;) {
+    if (!KeepWaiting()) {
+      error_ = ECANCELED;
+      return false;
+    }
+    pollfd wanted{file_.Descriptor(), POLLIN, 0};
+    const int ready = ::poll(&wanted, 1, kSliceMs);
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) {
+      error_ = errno;
+      return false;
+    }
+  }
 }
 
 bool CTextSourceReader::AtEnd() {

@@ -1,5 +1,7 @@
 // Reader of ".txt" sources: the file's bytes, read in 32 KiB blocks, each
-// byte one character.
+// byte one character. The source is a regular file or a pipe (a FIFO named
+// on purpose); anything else is refused. A pipe is read without blocking,
+// waiting in short slices so that the wait check can stop it.
 //
 // Lines: CR, LF and the pair CR LF each end one line (a CR LF pair counts
 // once, so Windows-written sources get the same line numbers as any other);
@@ -7,13 +9,14 @@
 #pragma once
 
 #include <array>
+#include <optional>
 
 #include "compiler/frontend/source_reader.h"
 #include "platform/file.h"
 
 namespace fvx::compiler {
 
-class CTextSourceReader final : public CSourceReader {
+class CTextSourceReader : public CSourceReader {
  public:
   static constexpr size_t kBlockSize = 32768;
 
@@ -28,6 +31,12 @@ class CTextSourceReader final : public CSourceReader {
   bool Rewind() override;
   void Close() override;
   bool Open(const std::string& path) override;
+  int LastError() const override { return error_; }
+
+ protected:
+  // One read of the source: up to count bytes, 0 at the end, nullopt with
+  // *error set on failure. Tests put a failing disk here.
+  virtual std::optional<size_t> ReadSome(void* buffer, size_t count, int* error);
 
  private:
   bool Fill();
@@ -60,7 +69,13 @@ class CTextSourceReader final : public CSourceReader {
     StepPosition(c, line_, column_, last_was_cr_);
   }
 
+  // Waits until a pipe has data or its writer is gone; false when the
+  // wait check gave up or poll failed (error_ set).
+  bool WaitForData();
+
   platform::File file_;
+  bool is_pipe_ = false;
+  int error_ = 0;
   uint64_t size_ = 0;
   std::array<unsigned char, kBlockSize> block_{};
   uint64_t block_offset_ = 0;  // file offset of block_[0]

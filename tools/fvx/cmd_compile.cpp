@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -98,18 +99,23 @@ int Usage(const char* problem) {
   std::fprintf(stderr,
                "usage: fvx compile [--check] SOURCE [-o OUT] [--sort=ask|yes|no] "
                "[--segmentation=N]\n"
-               "       [--skip-pictures] [--replace-underscores] [--no-warnings]\n"
+               "       [--skip-pictures] [--max-picture-megapixels=N] [--replace-underscores]\n"
+               "       [--no-warnings]\n"
                "       [--log=FILE | --no-log] [--diagnostics=gcc] [--link-report=FILE.html]\n");
   return kExitUsage;
 }
 
 int RunCompile(const std::vector<std::string>& args) {
+  // Past the file-size limit (ulimit -f) a write fails with EFBIG, which
+  // the compile reports, instead of the signal ending the process unheard.
+  ::signal(SIGXFSZ, SIG_IGN);
   std::string source, output, log_file, link_report;
   bool check = false, no_log = false, gcc = false, replace_underscores = false;
   bool skip_pictures = false, no_warnings = false;
   std::string sort;
   bool have_segmentation = false;
   uint32_t segmentation = 0;
+  uint32_t picture_megapixels = imaging::kDefaultPixelLimit >> 20;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "-o") {
@@ -123,6 +129,10 @@ int RunCompile(const std::vector<std::string>& args) {
     } else if (a.rfind("--segmentation=", 0) == 0) {
       if (!ParseCount(a.substr(15), segmentation)) return Usage("--segmentation takes a number");
       have_segmentation = true;
+    } else if (a.rfind("--max-picture-megapixels=", 0) == 0) {
+      if (!ParseCount(a.substr(25), picture_megapixels) || picture_megapixels == 0) {
+        return Usage("--max-picture-megapixels takes a number above 0");
+      }
     } else if (a == "--skip-pictures") {
       skip_pictures = true;
     } else if (a == "--replace-underscores") {
@@ -196,7 +206,12 @@ int RunCompile(const std::vector<std::string>& args) {
       platform::JoinPath(program_directory, imaging::kImagingModuleName),
       platform::JoinPath(program_directory, "ImagePlugins"));
   compiler::BookWriterOptions writer_options;
-  writer_options.pictures = compiler::MakeDeferredPictureStage([&images] { return images.Get(); });
+  const uint64_t pixel_limit = uint64_t{picture_megapixels} << 20;
+  writer_options.pictures = compiler::MakeDeferredPictureStage([&images, pixel_limit] {
+    imaging::ImageLibrary* library = images.Get();
+    if (library != nullptr) library->SetPixelLimit(pixel_limit);
+    return library;
+  });
   auto back_end = std::make_unique<compiler::CBookWriter>(std::move(writer_options));
   // The report reads what the writer resolved; without the flag the writer
   // runs alone.
@@ -208,16 +223,24 @@ int RunCompile(const std::vector<std::string>& args) {
     book_compiler.SetBackEnd(back_end.get());
   }
 
+  // Ctrl-C, a kill and a closed terminal all stop the compile the same way,
+  // so no half-written file is left behind. Without SA_RESTART a signal
+  // also ends a wait in progress.
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  struct sigaction previous {};
-  sigaction(SIGINT, &action, &previous);
+  constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction previous[std::size(kStopSignals)] {};
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    sigaction(kStopSignals[i], &action, &previous[i]);
+  }
   g_interrupted = 0;
 
   bool ok = book_compiler.Compile(*reader, source, output, false,
                                   check ? compiler::CompileMode::kCheck : compiler::CompileMode::kBook);
-  sigaction(SIGINT, &previous, nullptr);
+  for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+    sigaction(kStopSignals[i], &previous[i], nullptr);
+  }
   // The message table has no words for what is wrong inside an old book.
   if (auto* fv = dynamic_cast<compiler::CConvertingSourceReader*>(reader.get());
       fv != nullptr && !fv->error().empty()) {

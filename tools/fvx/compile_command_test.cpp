@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,11 +77,16 @@ class CompileCommandTest : public ::testing::Test {
   }
 
   // Starts fvx with args; stdin is /dev/null, stdout a pipe (returned).
-  pid_t Start(const std::vector<std::string>& args, int& stdout_fd, const std::string& err_path) {
+  pid_t Start(const std::vector<std::string>& args, int& stdout_fd, const std::string& err_path,
+              rlim_t file_size_limit = RLIM_INFINITY) {
     int pipe_fds[2];
     if (::pipe(pipe_fds) != 0) return -1;
     pid_t pid = ::fork();
     if (pid == 0) {
+      if (file_size_limit != RLIM_INFINITY) {
+        struct rlimit limit {file_size_limit, file_size_limit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+      }
       ::setenv("FVX_REGISTRY", registry_path_.c_str(), 1);
       ::setenv("FVX_HOME", dir_.c_str(), 1);
       int in = ::open("/dev/null", O_RDONLY);
@@ -120,11 +126,26 @@ class CompileCommandTest : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
 
-  Result Run(const std::vector<std::string>& args) {
+  // Waits at most timeout_seconds, then kills the child: a hang is a failure,
+  // not a stuck test run.
+  static int WaitAtMost(pid_t pid, int timeout_seconds) {
+    for (int i = 0; i < timeout_seconds * 20; ++i) {
+      int status = 0;
+      if (::waitpid(pid, &status, WNOHANG) == pid) {
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      ::usleep(50000);
+    }
+    ::kill(pid, SIGKILL);
+    Wait(pid);
+    return -1;  // hung
+  }
+
+  Result Run(const std::vector<std::string>& args, rlim_t file_size_limit = RLIM_INFINITY) {
     Result result;
     std::string err_path = (dir_ / "stderr.txt").string();
     int out_fd = -1;
-    pid_t pid = Start(args, out_fd, err_path);
+    pid_t pid = Start(args, out_fd, err_path, file_size_limit);
     EXPECT_GT(pid, 0);
     if (pid <= 0) return result;
     result.out = ReadAll(out_fd);
@@ -336,8 +357,11 @@ TEST_F(CompileCommandTest, OptionsComeFromTheRegistryAndFlagsOverrideThem) {
 }
 
 // Ctrl-C in the middle of the parse: the source is a pipe, so the test
-// decides when the compiler sees the rest of it.
-TEST_F(CompileCommandTest, InterruptCancelsLikeTheStopButton) {
+// decides when the compiler sees the rest of it. A kill (SIGTERM) and a
+// closed terminal (SIGHUP) stop it the same way, leaving no file behind.
+class StopSignalTest : public CompileCommandTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(StopSignalTest, CancelsLikeTheStopButton) {
   std::string fifo = (dir_ / "slow.txt").string();
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::string book = (dir_ / "slow.fvx").string();
@@ -358,7 +382,7 @@ TEST_F(CompileCommandTest, InterruptCancelsLikeTheStopButton) {
     ASSERT_GT(n, 0) << out;
     out.append(buffer, static_cast<size_t>(n));
   }
-  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  ASSERT_EQ(::kill(pid, GetParam()), 0);
   // More than the characters between two pumps, so the compiler notices.
   std::string rest = std::string(20000, 'x') + "\n<new>Second\nmore\n";
   ::signal(SIGPIPE, SIG_IGN);
@@ -377,6 +401,105 @@ TEST_F(CompileCommandTest, InterruptCancelsLikeTheStopButton) {
   EXPECT_EQ(lines.back(), "1 error(s), 0 warning(s)");
   EXPECT_EQ(out.find("Errors occurred while compiling!"), std::string::npos);
   EXPECT_FALSE(fs::exists(book));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+
+// A pipe as the source with no writer yet: Ctrl-C ends the wait.
+TEST_F(CompileCommandTest, InterruptEndsTheWaitForASourcePipe) {
+  std::string fifo = (dir_ / "idle.txt").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::string err_path = (dir_ / "stderr.txt").string();
+  int out_fd = -1;
+  pid_t pid = Start({"compile", "--no-log", fifo}, out_fd, err_path);
+  ASSERT_GT(pid, 0);
+  // Non-blocking from here on: a compile stuck before its first line must
+  // not hang the test.
+  ::fcntl(out_fd, F_SETFL, O_NONBLOCK);
+  std::string out;
+  char buffer[512];
+  for (int i = 0; i < 200 && out.find("Parsing input file... \n") == std::string::npos; ++i) {
+    ssize_t n = ::read(out_fd, buffer, sizeof buffer);
+    if (n > 0) out.append(buffer, static_cast<size_t>(n));
+    if (n <= 0) ::usleep(50000);
+  }
+  ::usleep(200000);  // into the wait
+  ASSERT_EQ(::kill(pid, SIGINT), 0);
+  const int exit_code = WaitAtMost(pid, 10);
+  ::fcntl(out_fd, F_SETFL, 0);
+  out += ReadAll(out_fd);
+  ::close(out_fd);
+  EXPECT_EQ(exit_code, 1) << out;
+  EXPECT_NE(out.find("[  Fatal Error  ] Tool execution canceled by the user.\n"), std::string::npos)
+      << out;
+}
+
+// The source as its own output would be replaced by the book; a folder as
+// the source used to compile to an empty book.
+TEST_F(CompileCommandTest, NeitherTheSourceNorAFolderIsTakenForWhatItIsNot) {
+  const std::string text = "<new>Alpha\nSome text.\n";
+  std::string source = Write("self.txt", text);
+  Result self = Run({"compile", "--no-log", source, "-o", source});
+  EXPECT_EQ(self.exit_code, 1) << self.out;
+  EXPECT_TRUE(self.Has("[  Fatal Error  ] The output file \"" + source +
+                       "\" is the source file itself. Choose another output file."))
+      << self.out;
+  std::ifstream in(source, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
+
+  const std::string folder = (dir_ / "folder.txt").string();
+  fs::create_directory(folder);
+  Result dir = Run({"compile", "--no-log", folder});
+  EXPECT_EQ(dir.exit_code, 1) << dir.out;
+  EXPECT_TRUE(dir.Has("[  Fatal Error  ] Failed to open input file \"" + folder + "\" "))
+      << dir.out;
+  EXPECT_TRUE(dir.Has("     Reason: Is a directory")) << dir.out;
+  EXPECT_FALSE(fs::exists(dir_ / "folder.fvx"));
+}
+
+// A FIFO named as a picture or cover is refused at once instead of hanging.
+TEST_F(CompileCommandTest, AFifoAsAPictureIsRefusedWithoutWaiting) {
+  ASSERT_EQ(::mkfifo((dir_ / "pipe.png").c_str(), 0600), 0);
+  std::string source = Write("fifo_picture.txt",
+                             "<meta> frontcover = \"pipe.png\" </meta>\n"
+                             "<new>Alpha\n<img src=\"pipe.png\">\n");
+  std::string err_path = (dir_ / "stderr.txt").string();
+  int out_fd = -1;
+  pid_t pid = Start({"compile", "--no-log", source}, out_fd, err_path);
+  ASSERT_GT(pid, 0);
+  ::fcntl(out_fd, F_SETFL, O_NONBLOCK);
+  const int exit_code = WaitAtMost(pid, 20);
+  ::fcntl(out_fd, F_SETFL, 0);
+  const std::string out = ReadAll(out_fd);
+  ::close(out_fd);
+  ASSERT_NE(exit_code, -1) << "the compile hung on the FIFO: " << out;
+  EXPECT_EQ(exit_code, 0) << out;
+  EXPECT_NE(out.find("Can't open picture file \"" + (dir_ / "pipe.png").string() + "\""),
+            std::string::npos)
+      << out;
+}
+
+// Past the file-size limit (ulimit -f) the compile ends with a message
+// rather than dying of SIGXFSZ.
+TEST_F(CompileCommandTest, TheFileSizeLimitEndsTheCompileWithAMessage) {
+  std::string text;
+  uint32_t seed = 7;
+  for (int i = 0; i < 400; ++i) {
+    text += "<new>Subject " + std::to_string(i) + "\n";
+    for (int w = 0; w < 60; ++w) {
+      seed = seed * 1103515245u + 12345u;
+      text += "w" + std::to_string(seed % 100000) + " ";
+    }
+    text += "\n";
+  }
+  std::string source = Write("big.txt", text);
+  Result r = Run({"compile", "--no-log", source}, 64 * 1024);
+  EXPECT_EQ(r.exit_code, 1) << r.out << r.err;
+  EXPECT_NE(r.out.find("The file size limit of this process (ulimit -f) was reached while "
+                       "writing."),
+            std::string::npos)
+      << r.out;
+  EXPECT_FALSE(fs::exists(dir_ / "big.fvx"));
 }
 
 }  // namespace
