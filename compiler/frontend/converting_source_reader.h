@@ -16,6 +16,7 @@
 // offset (from 0) in the record's generated text.
 #pragma once
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -57,6 +58,9 @@ class CConvertingSourceReader final : public CSourceReader {
   // True when a record could not be read after the book opened (the file
   // changed or the disk failed); the input then ends early.
   bool failed() const { return failed_; }
+  // A record that cannot be read after the book opened ends the parse as a
+  // failed read, not as the end of the book.
+  int LastError() const override { return failed_ ? EIO : 0; }
   // Why the last Open (or a read after it) failed; kept after Close.
   const std::string& error() const { return book_.error(); }
 
