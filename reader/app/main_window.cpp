@@ -717,29 +717,17 @@ void MainWindow::RefreshAfterResultsChange() {
   }
 }
 
-void MainWindow::Back() {
-  if (!history_.CanGoBack()) return;
-  const ScrollState scroll = page_view_->scrollState();
-  history_.UpdateScroll(history_serial_, current_subject_.value_or(current_row_.value_or(0)),
-                        scroll.offset, scroll.height);
-  if (std::optional<HistoryEntry> entry = history_.Back()) {
-    history_serial_ = entry->serial;
-    const ScrollState restore{entry->offset, entry->height};
-    if (entry->flag == kCoverFlag) {
-      ShowRow(entry->subject, 0, false, restore);
-    } else {
-      ShowSubject(entry->subject, 0, false, restore);
-    }
-  }
-  UpdateNavigationButtons();
-}
+void MainWindow::Back() { StepThroughHistory(false); }
 
-void MainWindow::Forward() {
-  if (!history_.CanGoForward()) return;
+void MainWindow::Forward() { StepThroughHistory(true); }
+
+void MainWindow::StepThroughHistory(bool forward) {
+  if (forward ? !history_.CanGoForward() : !history_.CanGoBack()) return;
+  // The page being left keeps its scroll position for when it comes back.
   const ScrollState scroll = page_view_->scrollState();
   history_.UpdateScroll(history_serial_, current_subject_.value_or(current_row_.value_or(0)),
                         scroll.offset, scroll.height);
-  if (std::optional<HistoryEntry> entry = history_.Forward()) {
+  if (std::optional<HistoryEntry> entry = forward ? history_.Forward() : history_.Back()) {
     history_serial_ = entry->serial;
     const ScrollState restore{entry->offset, entry->height};
     if (entry->flag == kCoverFlag) {

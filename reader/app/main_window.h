@@ -155,6 +155,7 @@ class MainWindow : public QMainWindow {
   bool OpenDropped(const QList<QUrl>& urls);
 
  private:
+  void StepThroughHistory(bool forward);  // Back() and Forward()
   void CreateActions();
   void CreateMenus();
   void CreateToolBar();
