@@ -1,8 +1,9 @@
 #include "compiler/app/window/hand_over_data.h"
 
+#include "compiler/frontend/source_reader_factory.h"
+
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 
 namespace fvx::compiler::window {
@@ -83,15 +84,16 @@ std::vector<std::string> ReaderArguments(const std::string& book, const std::str
 }
 
 std::string SourceExtension(std::string_view path) {
-  size_t dot = path.rfind('.');
-  size_t separator = path.find_last_of("/\\");
-  if (separator == std::string_view::npos) separator = path.rfind(':');
-  if (dot == std::string_view::npos || (separator != std::string_view::npos && dot < separator)) {
-    return {};
+  // The engine decides which sources it reads; the window only names them.
+  switch (SourceKindOf(path)) {
+    case SourceKind::kText:
+      return ".txt";
+    case SourceKind::kFvBook:
+      return ".fv";
+    case SourceKind::kUnknown:
+      break;
   }
-  std::string extension(path.substr(dot));
-  for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return extension == ".txt" || extension == ".fv" ? extension : std::string();
+  return {};
 }
 
 }  // namespace fvx::compiler::window
