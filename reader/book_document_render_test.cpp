@@ -99,6 +99,21 @@ TEST(PicturePages, EachPageBuildNamesItsOwnFilesWrittenAfterTheHtml) {
   for (const std::string& path : made) EXPECT_NE(::access(path.c_str(), F_OK), 0) << path;
 }
 
+TEST(PicturePages, ANamerGivesAddressesAndNoFileIsMade) {
+  auto document = Open(PictureBook());
+  std::vector<std::pair<uint32_t, int>> asked;
+  PictureMap pictures([&](uint32_t picture, int kind) -> std::optional<std::string> {
+    asked.emplace_back(picture, kind);
+    return "/pictures/" + std::to_string(picture);
+  });
+  std::string page;
+  ASSERT_TRUE(document->RenderBody(0, 0, false, std::nullopt, &pictures, &page, nullptr));
+  EXPECT_EQ(asked, (std::vector<std::pair<uint32_t, int>>{{0, 1}, {1, 2}}));  // once per picture
+  EXPECT_NE(page.find("<img src= \"/pictures/0\" border = \"0\"><img src= \"/pictures/0\""),
+            std::string::npos);
+  EXPECT_NE(page.find("<img src= \"/pictures/1\""), std::string::npos);
+}
+
 TEST(PicturePages, NamesTakenBySomeoneElseAreSkipped) {
   TemporaryFolder folder;
   PictureFiles probe(folder.path());

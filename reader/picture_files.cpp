@@ -66,8 +66,12 @@ std::optional<std::string> PictureMap::Find(uint32_t picture) const {
 
 std::optional<std::string> PictureMap::PathFor(uint32_t picture, int kind) {
   if (std::optional<std::string> known = Find(picture)) return known;
-  if (files_ == nullptr) return std::nullopt;
-  std::optional<std::string> path = files_->Reserve(kind);
+  std::optional<std::string> path;
+  if (namer_) {
+    path = namer_(picture, kind);
+  } else if (files_ != nullptr) {
+    path = files_->Reserve(kind);
+  }
   if (path) entries_.emplace_back(picture, *path);
   return path;
 }

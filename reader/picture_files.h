@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -46,6 +47,10 @@ class PictureMap {
  public:
   // REQUIRES: files outlives the map (null: no picture gets a file).
   explicit PictureMap(PictureFiles* files) : files_(files) {}
+  // Names pictures without files, for pages whose pictures are fetched by
+  // address (a server): namer(picture, kind) gives the name, nullopt for none.
+  using Namer = std::function<std::optional<std::string>(uint32_t picture, int kind)>;
+  explicit PictureMap(Namer namer) : files_(nullptr), namer_(std::move(namer)) {}
 
   std::optional<std::string> Find(uint32_t picture) const;
   // The picture's file, named on first use.
@@ -54,6 +59,7 @@ class PictureMap {
 
  private:
   PictureFiles* files_;
+  Namer namer_;
   std::vector<std::pair<uint32_t, std::string>> entries_;
 };
 
