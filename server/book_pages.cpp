@@ -111,55 +111,53 @@ bool HitsOfSubject(reader::BookDocument& document, reader::SearchQuery query, ui
   return found;
 }
 
-// A line of the stored text around [start, end): elements dropped,
-// characters as the book's set has them, the hit marked.
+// A line of the stored text around [start, end): elements dropped, runs
+// of white space as one space, the hit marked.
 std::string ContextLine(const ServedBook& book, std::string_view text, uint32_t start, uint32_t end) {
   constexpr size_t kAround = 70;
   auto plain = [&](size_t from, size_t to) {
     std::string out;
+    auto space = [&] {
+      if (out.empty() || out.back() != ' ') out.push_back(' ');
+    };
     for (size_t at = from; at < to && at < text.size();) {
       const auto byte = static_cast<uint8_t>(text[at]);
       if (byte != reader::kElementEscape) {
-        out.push_back(byte < 0x20 ? ' ' : static_cast<char>(byte));
+        if (byte <= 0x20) {
+          space();
+        } else {
+          out.push_back(static_cast<char>(byte));
+        }
         ++at;
         continue;
       }
       const std::optional<reader::ElementView> element = reader::ReadElement(text, at);
       if (!element) break;
-      if (element->code >= 12 && element->code <= 19) out.push_back(' ');  // breaks, lists
+      if (element->code >= 12 && element->code <= 19) space();  // breaks, lists
       at += element->size;
     }
     return out;
   };
-  // Start the line after an element boundary: walk from the text's start.
-  size_t from = 0;
-  for (size_t at = 0; at < start && at < text.size();) {
-    if (static_cast<uint8_t>(text[at]) == reader::kElementEscape) {
-      const std::optional<reader::ElementView> element = reader::ReadElement(text, at);
-      if (!element) break;
-      at += element->size;
-    } else {
-      ++at;
-    }
-    if (start - std::min<size_t>(start, at) <= kAround && from == 0) from = at;
+  std::string before = plain(0, start);
+  bool cut_before = false;
+  if (before.size() > kAround) {
+    before = before.substr(before.size() - kAround);
+    const size_t space = before.find(' ');
+    if (space != std::string::npos && space < 20) before = before.substr(space + 1);
+    cut_before = true;
   }
-  std::string before = plain(from, start);
-  if (before.size() > kAround) before = before.substr(before.size() - kAround);
-  const size_t space = before.find(' ');
-  if (from > 0 && space != std::string::npos && space < 20) before = before.substr(space + 1);
-  std::string hit = plain(start, end);
-  std::string after = plain(end, std::min<size_t>(text.size(), end + kAround * 3));
+  std::string after = plain(end, std::min<size_t>(text.size(), size_t{end} + kAround * 4));
+  bool cut_after = false;
   if (after.size() > kAround) {
     after.resize(kAround);
-    const size_t cut = after.rfind(' ');
-    if (cut != std::string::npos && cut > kAround / 2) after.resize(cut);
-    after += "\xE2\x80\xA6";  // an ellipsis, already UTF-8
+    const size_t space = after.rfind(' ');
+    if (space != std::string::npos && space > kAround / 2) after.resize(space);
+    cut_after = true;
   }
-  const std::string ellipsis = from > 0 ? "\xE2\x80\xA6" : "";
-  std::string after_utf8 = after.size() >= 3 && after.compare(after.size() - 3, 3, "\xE2\x80\xA6") == 0
-                               ? BookText(book, after.substr(0, after.size() - 3)) + "\xE2\x80\xA6"
-                               : BookText(book, after);
-  return ellipsis + BookText(book, before) + "<mark>" + BookText(book, hit) + "</mark>" + after_utf8;
+  const std::string ellipsis = "\xE2\x80\xA6";
+  return (cut_before ? ellipsis : "") + BookText(book, before) + "<mark>" +
+         BookText(book, plain(start, end)) + "</mark>" + BookText(book, after) +
+         (cut_after ? ellipsis : "");
 }
 
 std::string SubjectHref(const ServedBook& book, uint32_t subject) {
@@ -470,15 +468,6 @@ HttpResponse BookSite::Categories(ServedBook& book) const {
     html += "</dd>";
   }
   html += "</dl>";
-  if (document->SelectionCount() > 0) {
-    html += "<h2>Selections</h2><ul>";
-    for (uint32_t k = 0; k < document->SelectionCount(); ++k) {
-      html += "<li><a href=\"" + base + "list?selection=" + std::to_string(k) + "\">" +
-              BookText(book, document->SelectionName(k)) + "</a> <span class=\"muted\">(" +
-              std::to_string(document->SelectionMemberCount(k)) + ")</span></li>";
-    }
-    html += "</ul>";
-  }
   return HtmlPage(html + PageEnd());
 }
 

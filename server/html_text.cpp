@@ -129,7 +129,7 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset) {
   bool ascii = true;
   for (const char c : bytes) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
   if (ascii) return std::string(bytes);
-  Converter named("UTF-8", std::string(charset));
+  Converter named("UTF-8", charset.empty() ? std::string("WINDOWS-1252") : std::string(charset));
   if (named.ok()) return named.Run(bytes);
   Converter fallback("UTF-8", "WINDOWS-1252");
   return fallback.Run(bytes);
