@@ -14,10 +14,11 @@ namespace {
 // handler an already unescaped path).
 struct RequestState {
   std::string raw_target;
+  bool headers_seen = false;
 };
 
 void* KeepRawTarget(void* /*cls*/, const char* uri, MHD_Connection* /*connection*/) {
-  return new RequestState{uri != nullptr ? uri : ""};  // freed in RequestDone
+  return new RequestState{uri != nullptr ? uri : "", false};  // freed in RequestDone
 }
 
 void RequestDone(void* /*cls*/, MHD_Connection* /*connection*/, void** state,
@@ -49,6 +50,12 @@ MHD_Result Answer(void* cls, MHD_Connection* connection, const char* /*url*/, co
                   void** state) {
   auto* handler = static_cast<HttpHandler*>(cls);
   auto* request_state = static_cast<RequestState*>(*state);
+  // The first call comes with the headers alone; answering only on the
+  // call after the (empty) body lets MHD keep the connection alive.
+  if (request_state != nullptr && !request_state->headers_seen) {
+    request_state->headers_seen = true;
+    return MHD_YES;
+  }
   if (*upload_size != 0) {
     *upload_size = 0;  // a body is never wanted: drop it
     return MHD_YES;
