@@ -63,8 +63,8 @@ run() {  # name script connections
   errors=$(echo "$out" | grep -E "Non-2xx|Socket errors" | tr '\n' ' ' || true)
   printf '%-22s %3s conn  %9s req/s  p50 %8s  p99 %8s  %s\n' "$1" "$3" "$rate" "$p50" "$p99" "$errors"
 }
-for c in 1 16 64; do run "subject page (raw)" pages.lua $c; done
-for c in 16; do run "subject page (framed)" frames.lua $c; done
-for c in 1 16; do run "search (one word)" search.lua $c; done
-run "heading lookup" lookup.lua 16
+for c in ${CONNECTIONS:-1 16 64}; do run "subject page (raw)" pages.lua $c; done
+[ -n "${PAGES_ONLY:-}" ] || for c in 16; do run "subject page (framed)" frames.lua $c; done
+[ -n "${PAGES_ONLY:-}" ] || for c in 1 16; do run "search (one word)" search.lua $c; done
+[ -n "${PAGES_ONLY:-}" ] || run "heading lookup" lookup.lua 16
 echo "RSS after the runs: $(rss)"

@@ -261,13 +261,17 @@ box.addEventListener('keydown',function(e){
 const char kFrameScript[] = R"js(
 (function(){
 var f=document.getElementById('page');
-f.addEventListener('load',function(){
-  var d=f.contentDocument;if(!d)return;
+function ready(){
+  var d=f.contentDocument;if(!d||d.URL==='about:blank')return;
   Array.prototype.forEach.call(d.querySelectorAll('a[href]'),function(a){if(!a.target)a.target='_top';});
+  if(!d.getElementById('fvx-fit')){var s=d.createElement('style');s.id='fvx-fit';
+    s.textContent='img{max-width:100%;height:auto}';(d.head||d.documentElement).appendChild(s);}
   f.style.height=Math.max(d.documentElement.scrollHeight,d.body?d.body.scrollHeight:0)+24+'px';
   var mark=d.querySelector('a[name^="FvxAutoJumpAnchor"]')||d.querySelector('a[name="findloc"]');
   if(mark){var r=mark.getBoundingClientRect();window.scrollTo(0,f.getBoundingClientRect().top+window.pageYOffset+r.top-40);}
-});
+}
+f.addEventListener('load',ready);
+if(f.contentDocument&&f.contentDocument.readyState==='complete')ready();
 })();
 )js";
 

@@ -40,7 +40,8 @@ dl.values dd a{display:inline-block;margin:.1em .6em .1em 0}
   body{font-size:17px}
   main{padding:.5em}
   header.bar{padding:.5em .6em}
-  form.find input[type=search],form.find input[type=text]{flex-basis:100%}
+  form.find input[type=search]{flex-basis:100%}
+  form.find input[type=text]{flex:1 1 8em}
   form.find button{flex:1 1 auto}
   ul.books{grid-template-columns:1fr}
   ol.subjects{padding-left:2.4em}
