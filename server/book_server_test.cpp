@@ -7,6 +7,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -457,6 +461,56 @@ TEST_F(BookServerTest, NewReplacedAndRemovedBooksShowOnlyOnceWhole) {
   EXPECT_EQ(Get("/b/shelf/").status, 200);
 }
 
+int Connect(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  return fd;
+}
+
+// Whether the server closes the connection within the time (a read gives
+// the end of the stream, or a reset).
+bool ClosedWithin(int fd, int milliseconds) {
+  pollfd entry{fd, POLLIN, 0};
+  if (poll(&entry, 1, milliseconds) <= 0) return false;
+  char byte;
+  return recv(fd, &byte, 1, 0) <= 0;
+}
+
+// Idle clients cannot hold the server: a cap on connections, and a timeout.
+TEST(BookServerLimits, ClientsBeyondTheCapWaitAndIdleOnesTimeOut) {
+  BookShelf shelf({}, ShelfOptions{});
+  BookSite site(&shelf);
+  HttpListener listener;
+  ListenerOptions options;
+  options.threads = 1;  // the cap is shared out among the threads
+  options.port = 0;
+  options.connection_limit = 2;
+  options.timeout_seconds = 2;
+  std::string error;
+  ASSERT_TRUE(listener.Start(options, [&](const HttpRequest& r) { return site.Handle(r); }, &error));
+  const int first = Connect(listener.port());
+  const int second = Connect(listener.port());
+  usleep(200 * 1000);
+  // At the cap the server accepts no more: a third client waits its turn.
+  const int third = Connect(listener.port());
+  const std::string get = "GET /style.css HTTP/1.1\r\nHost: x\r\n\r\n";
+  ASSERT_EQ(send(third, get.data(), get.size(), 0), static_cast<ssize_t>(get.size()));
+  pollfd entry{third, POLLIN, 0};
+  EXPECT_EQ(poll(&entry, 1, 500), 0);
+  close(first);
+  EXPECT_EQ(poll(&entry, 1, 3000), 1);
+  char reply[16] = {};
+  EXPECT_GT(recv(third, reply, sizeof reply - 1, 0), 0);
+  EXPECT_EQ(std::string(reply).substr(0, 12), "HTTP/1.1 200");
+  // An idle client is let go after the timeout (checked about every second).
+  EXPECT_TRUE(ClosedWithin(second, 5000));
+  for (const int fd : {second, third}) close(fd);
+}
+
 // The command itself: starts on a free port, serves, stops on SIGTERM.
 TEST_F(BookServerTest, FvxServeRunsUntilTerminated) {
   int out[2];
@@ -481,6 +535,12 @@ TEST_F(BookServerTest, FvxServeRunsUntilTerminated) {
   base_ = "http://127.0.0.1:" + port[1].str();
   const Reply library = Get("/");
   EXPECT_NE(library.body.find("The shelf book"), std::string::npos);
+  // The library's download engine fetches from it like from any web server.
+  const std::string into = folder_ + "/downloaded";
+  ::mkdir(into.c_str(), 0700);
+  std::string errors;
+  RunTool("download " + base_ + "/b/shelf/file/shelf.fvx --to " + into, &errors);
+  EXPECT_EQ(ReadFile(into + "/shelf.fvx"), ReadFile(book_path_)) << errors;
   base_ = saved;
   kill(child, SIGTERM);
   int status = 0;

@@ -21,17 +21,28 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-// Whether an If-None-Match list names the tag (or is "*").
-bool TagListMatches(std::string_view list, std::string_view etag) {
+// Whether an If-(None-)Match list names the tag (or is "*"); If-Match
+// compares strongly, so a weak tag never matches there.
+bool TagListMatches(std::string_view list, std::string_view etag, bool strong = false) {
   while (!list.empty()) {
     const size_t comma = list.find(',');
     std::string_view item = Trim(list.substr(0, comma));
     list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
     if (item == "*") return true;
-    if (item.substr(0, 2) == "W/") item.remove_prefix(2);  // weak comparison
+    if (item.substr(0, 2) == "W/") {
+      if (strong) continue;
+      item.remove_prefix(2);
+    }
     if (item == etag) return true;
   }
   return false;
+}
+
+HttpResponse Precondition(HttpResponse response) {
+  response.status = 412;
+  response.content_type = "text/plain; charset=utf-8";
+  response.body = "the file has changed\n";
+  return response;
 }
 
 }  // namespace
@@ -91,6 +102,14 @@ HttpResponse FileResponse(const HttpRequest& request, const FileFacts& facts,
   const auto header = [&](std::string_view name) {
     return request.header ? request.header(name) : std::nullopt;
   };
+  // A resumed download of a copy that has changed since: 412, so that the
+  // client fetches the new version whole (what the download engine expects).
+  if (const std::optional<std::string> tags = header("If-Match")) {
+    if (!TagListMatches(*tags, facts.etag, true)) return Precondition(std::move(response));
+  } else if (const std::optional<std::string> since = header("If-Unmodified-Since")) {
+    const std::optional<time_t> when = ParseHttpDate(*since);
+    if (when && facts.modified > *when) return Precondition(std::move(response));
+  }
   // If-None-Match rules over If-Modified-Since when both are there.
   if (const std::optional<std::string> tags = header("If-None-Match")) {
     if (TagListMatches(*tags, facts.etag)) {

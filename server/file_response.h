@@ -1,6 +1,7 @@
 // A served file as HTTP answers it: validators (ETag, Last-Modified), 304
-// for a copy the client already has, and one byte range for a download
-// that resumes.
+// for a copy the client already has, 412 when a resumed download's copy
+// has changed (If-Match, If-Unmodified-Since), and one byte range for a
+// download that resumes.
 //
 //   range := "bytes=" (first "-" [last] | "-" suffix)    -- one range only
 //

@@ -123,7 +123,8 @@ bool HttpListener::Start(const ListenerOptions& options, HttpHandler handler, st
       flags, options.port, nullptr, nullptr, &Answer, &handler_,
       MHD_OPTION_SOCK_ADDR, address,
       MHD_OPTION_THREAD_POOL_SIZE, static_cast<unsigned>(std::max(options.threads, 1u)),
-      MHD_OPTION_CONNECTION_LIMIT, options.connection_limit,
+      // The pool shares the cap out among its threads: each needs one.
+      MHD_OPTION_CONNECTION_LIMIT, std::max(options.connection_limit, std::max(options.threads, 1u)),
       MHD_OPTION_CONNECTION_TIMEOUT, options.timeout_seconds,
       MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<size_t>(64 * 1024),
       MHD_OPTION_LISTEN_BACKLOG_SIZE, 256u,

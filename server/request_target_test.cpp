@@ -76,7 +76,7 @@ TEST(FileResponse, RangesAsHttpDefinesThem) {
   }
 }
 
-TEST(FileResponse, ValidatorsDecideBetween200And206And304And416) {
+TEST(FileResponse, ValidatorsDecideBetween200And206And304And412And416) {
   FileFacts facts{1000, "\"abc\"", 1700000000};
   std::map<std::string, std::string> headers;
   HttpRequest request;
@@ -103,6 +103,14 @@ TEST(FileResponse, ValidatorsDecideBetween200And206And304And416) {
   EXPECT_EQ(status(), 200);  // another version: the whole file
   headers = {{"Range", "bytes=5000-"}};
   EXPECT_EQ(status(), 416);
+  headers = {{"Range", "bytes=10-"}, {"If-Match", "\"old\""}};
+  EXPECT_EQ(status(), 412);
+  headers = {{"Range", "bytes=10-"}, {"If-Match", "\"abc\""}};
+  EXPECT_EQ(status(), 206);
+  headers = {{"If-Unmodified-Since", HttpDate(1600000000)}};
+  EXPECT_EQ(status(), 412);
+  headers = {{"If-Unmodified-Since", HttpDate(1700000000)}};
+  EXPECT_EQ(status(), 200);
   EXPECT_EQ(ParseHttpDate(HttpDate(1700000000)), 1700000000);
 }
 
