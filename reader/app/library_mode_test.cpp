@@ -154,6 +154,13 @@ class LibraryModeTest : public QObject {
     LibraryStartUp start_up(*registry_, home_);
     QVERIFY(start_up.first());
     start_up.Start();
+    // A second reader of the same data home queues no catalogue job.
+    {
+      LibraryStartUp second(*registry_, home_);
+      QVERIFY(!second.first());
+      second.Start();
+      QVERIFY(!second.refresher().updater().queued());
+    }
     auto window = NewWindow();
     window->libraryMode()->AttachRefresher(&start_up.refresher());
     QSignalSpy checked(window->libraryMode(), &LibraryMode::catalogueChecked);
@@ -279,6 +286,15 @@ class LibraryModeTest : public QObject {
     QVERIFY(window->inLibraryMode());
     QCOMPARE(boxes_.size(), 1);
     QVERIFY(boxes_.first().contains("not a file of the library folder"));
+
+    // Message 1114 with a catalogue that does not open: the button goes
+    // grey and the book on show stays.
+    QVERIFY(WriteFile(home_ + "/Fvx_Lib.fvx", "not a book"));
+    QSignalSpy checked(window->libraryMode(), &LibraryMode::catalogueChecked);
+    window->libraryMode()->OnCatalogueReplaced();
+    QCOMPARE(checked.first().first().toBool(), false);
+    QVERIFY(!window->action(kCmdCatalogue)->isEnabled());
+    QVERIFY(window->inLibraryMode());
     QFile::remove(home_ + "/Fvx_Lib.fvx");
   }
 };
