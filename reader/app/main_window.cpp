@@ -32,6 +32,7 @@
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
+#include "library/catalogue.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -47,7 +48,6 @@
 #include "reader/book_document.h"
 #include "ui/ipc/window_channel.h"
 #include "ui/richtext/pp_message_box.h"
-#include "library/catalogue.h"
 
 namespace fvx::reader::app {
 namespace {
@@ -527,7 +527,9 @@ void MainWindow::OpenManual() {
   OpenBook(QString::fromStdString(platform::JoinPath(platform::ShareDirectory(), kManualName)));
 }
 
-void MainWindow::OpenCatalogue() { library_->OpenCatalogue(); }
+void MainWindow::OpenCatalogue() {
+  library_->OpenCatalogue();
+}
 
 bool MainWindow::StartCompiler(const QStringList& arguments) {
   QStringList full{QStringLiteral("/insid:%1").arg(QString::fromStdString(
@@ -677,11 +679,13 @@ void MainWindow::OnLinkClicked(const QByteArray& raw_link) {
       break;
     case LinkKind::kOpenExternal:
     case LinkKind::kCatalogueBook:
-      library_->FollowLink(*link, catalogue_,
-                           !current_row_ && !current_subject_ ? QString()
-                           : DecodeBookText(current_subject_ ? document_->Heading(*current_subject_)
-                                                             : document_->RowTitle(*current_row_),
-                                            charset_));
+      library_->FollowLink(
+          *link, catalogue_,
+          !current_row_ && !current_subject_
+              ? QString()
+              : DecodeBookText(current_subject_ ? document_->Heading(*current_subject_)
+                                                : document_->RowTitle(*current_row_),
+                               charset_));
       break;
     case LinkKind::kFilter: {
       document_->ClearResults();
@@ -714,9 +718,13 @@ void MainWindow::RefreshAfterResultsChange() {
   }
 }
 
-void MainWindow::Back() { StepThroughHistory(false); }
+void MainWindow::Back() {
+  StepThroughHistory(false);
+}
 
-void MainWindow::Forward() { StepThroughHistory(true); }
+void MainWindow::Forward() {
+  StepThroughHistory(true);
+}
 
 void MainWindow::StepThroughHistory(bool forward) {
   if (forward ? !history_.CanGoForward() : !history_.CanGoBack()) return;
