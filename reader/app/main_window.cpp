@@ -678,15 +678,17 @@ void MainWindow::OnLinkClicked(const QByteArray& raw_link) {
       ShowSubject(link->b, link->c, false);
       break;
     case LinkKind::kOpenExternal:
-    case LinkKind::kCatalogueBook:
-      library_->FollowLink(
-          *link, catalogue_,
-          !current_row_ && !current_subject_
-              ? QString()
-              : DecodeBookText(current_subject_ ? document_->Heading(*current_subject_)
-                                                : document_->RowTitle(*current_row_),
-                               charset_));
+    case LinkKind::kCatalogueBook: {
+      // A queued book is filed under the heading of the record on show.
+      QString title;
+      if (current_subject_) {
+        title = DecodeBookText(document_->Heading(*current_subject_), charset_);
+      } else if (current_row_) {
+        title = DecodeBookText(document_->RowTitle(*current_row_), charset_);
+      }
+      library_->FollowLink(*link, catalogue_, title);
       break;
+    }
     case LinkKind::kFilter: {
       document_->ClearResults();
       if (std::optional<std::string> expression = HexDecode(link->text)) {
@@ -718,13 +720,9 @@ void MainWindow::RefreshAfterResultsChange() {
   }
 }
 
-void MainWindow::Back() {
-  StepThroughHistory(false);
-}
+void MainWindow::Back() { StepThroughHistory(false); }
 
-void MainWindow::Forward() {
-  StepThroughHistory(true);
-}
+void MainWindow::Forward() { StepThroughHistory(true); }
 
 void MainWindow::StepThroughHistory(bool forward) {
   if (forward ? !history_.CanGoForward() : !history_.CanGoBack()) return;
