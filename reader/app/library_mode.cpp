@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QUrl>
 
 #include "library/app/library_window.h"
@@ -33,6 +34,12 @@ LibraryMode::LibraryMode(platform::Registry& registry, MainWindow* window)
 
 QString LibraryMode::CataloguePath() const {
   return QString::fromStdString(platform::JoinPath(platform::DataHome(), library::kCatalogueFile));
+}
+
+bool LibraryMode::IsCatalogue(const QString& path) const {
+  if (opening_) return true;
+  const QString catalogue = QFileInfo(CataloguePath()).canonicalFilePath();
+  return !catalogue.isEmpty() && QFileInfo(path).canonicalFilePath() == catalogue;
 }
 
 bool LibraryMode::OpenCatalogue() {

@@ -53,9 +53,10 @@ class LibraryMode : public QObject {
   QString CataloguePath() const;
   // Command 105. True when the catalogue is the open book afterwards.
   bool OpenCatalogue();
-  // Set only while OpenCatalogue opens the book: every other open leaves
-  // library mode.
-  bool opening() const { return opening_; }
+  // Whether opening path enters library mode: through command 105, or the
+  // data home's catalogue file by any other road (recent files, My Fvx
+  // Files). Every other book leaves library mode.
+  bool IsCatalogue(const QString& path) const;
 
   // Message 1114 comes from this refresher from now on.
   void AttachRefresher(library::CatalogueRefresher* refresher);

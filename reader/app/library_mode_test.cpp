@@ -279,6 +279,15 @@ class LibraryModeTest : public QObject {
     QVERIFY(!window->inLibraryMode());
     QCOMPARE(downloader_starts, 0);
 
+    // The catalogue opened by another road is in library mode too; a copy
+    // of it elsewhere is an ordinary book.
+    QVERIFY(window->OpenBook(home_ + "/Fvx_Lib.fvx"));
+    QVERIFY(window->inLibraryMode());
+    QVERIFY(QFile::copy(home_ + "/Fvx_Lib.fvx", dir_.filePath("Fvx_Lib.fvx")));
+    QVERIFY(window->OpenBook(dir_.filePath("Fvx_Lib.fvx")));
+    QVERIFY(!window->inLibraryMode());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Fvx_Lib - Folivox3"));
+
     // A hostile file name in a kind-100 link is refused with a message.
     QVERIFY(window->libraryMode()->OpenCatalogue());
     boxes_.clear();

@@ -465,7 +465,7 @@ bool MainWindow::OpenBook(const QString& path) {
   model_->SetDocument(nullptr, {});
   document_ = std::move(opened);
   charset_ = BookCharset(*document_);
-  catalogue_ = library_->opening();
+  catalogue_ = library_->IsCatalogue(path);
   current_row_.reset();
   current_subject_.reset();
   history_ = History();
