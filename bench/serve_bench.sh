@@ -4,6 +4,7 @@
 # the server's memory before and after. Not part of CI.
 #   bench/serve_bench.sh [BUILD_DIR] [SECONDS] [THREADS] [DOCUMENTS]
 # DOCUMENTS: documents per book (default: one per thread; 1 = one shared).
+# WORD_INDEX=1 builds the local word index (fvx index) before serving.
 set -euo pipefail
 build=${1:-build/release}
 seconds=${2:-10}
@@ -15,7 +16,8 @@ trap 'kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; rm -rf "$work"' EX
 "$build/bench/serve_bench_book" "$work/big.fvx"
 echo "book: $(du -h "$work/big.fvx" | cut -f1), 177000 subjects; load: $(cut -d' ' -f1-3 /proc/loadavg)"
 
-"$build/bin/fvx" serve "$work/big.fvx" --port 0 --threads "$threads" --documents "$documents" \
+[ -n "${WORD_INDEX:-}" ] && FVX_HOME=$work/home "$build/bin/fvx" index "$work/big.fvx" > /dev/null
+FVX_HOME=$work/home "$build/bin/fvx" serve "$work/big.fvx" --port 0 --threads "$threads" --documents "$documents" \
   --connections 1024 > "$work/out" &
 server=$!
 for _ in $(seq 50); do grep -q serving "$work/out" 2>/dev/null && break; sleep 0.1; done

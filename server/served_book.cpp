@@ -101,6 +101,9 @@ std::unique_ptr<reader::BookDocument> ServedBook::OpenDocument() const {
                             &code)) {
     return nullptr;
   }
+  // A word index made by "fvx index" (found by the book id) answers
+  // searches without reading every candidate subject.
+  document->SetWordIndexUse(true);
   return document;
 }
 
