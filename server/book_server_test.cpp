@@ -114,7 +114,9 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* out) {
 
 // The program's own output, as a test child.
 std::string RunTool(const std::string& arguments, std::string* errors = nullptr) {
-  const std::string error_file = ::testing::TempDir() + "fvx_serve_tool_errors";
+  // One file per process: the suite's tests run side by side.
+  const std::string error_file =
+      ::testing::TempDir() + "fvx_serve_tool_errors_" + std::to_string(::getpid());
   const std::string command = std::string(FVX_TOOL) + " " + arguments + " 2>" + error_file;
   std::string out;
   if (FILE* pipe = popen(command.c_str(), "r")) {
@@ -124,6 +126,7 @@ std::string RunTool(const std::string& arguments, std::string* errors = nullptr)
     pclose(pipe);
   }
   if (errors != nullptr) *errors = ReadFile(error_file);
+  ::unlink(error_file.c_str());
   return out;
 }
 
