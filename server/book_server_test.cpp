@@ -233,7 +233,7 @@ TEST_F(BookServerTest, LibraryPageListsTheBooksWithTheirCoversAndNothingElse) {
   EXPECT_NE(reply.body.find("The shelf book"), std::string::npos);
   EXPECT_NE(reply.body.find("Test Author"), std::string::npos);
   EXPECT_NE(reply.body.find("33 subjects"), std::string::npos);
-  EXPECT_NE(reply.body.find("<img alt=\"\" src=\"/b/shelf/p/2\">"), std::string::npos);
+  EXPECT_NE(reply.body.find("<img alt=\"\" src=\"/b/shelf/p/2?small=1\">"), std::string::npos);
   EXPECT_EQ(reply.body.find("notes"), std::string::npos);
   const Reply css = Get("/style.css");
   EXPECT_EQ(css.headers["content-type"], "text/css; charset=utf-8");
@@ -277,6 +277,7 @@ TEST_F(BookServerTest, PicturesComeWithTheirBytesAndTypes) {
   EXPECT_EQ(Get("/b/shelf/p/-1").status, 404);
   EXPECT_EQ(Get("/b/shelf/p/99999999999").status, 404);
   EXPECT_EQ(Get("/b/shelf/p/0?small=2").status, 400);
+  EXPECT_EQ(Get("/b/shelf/p/0?small=1").body, kPng);  // no small version kept: the full one
 }
 
 TEST_F(BookServerTest, SearchListsWhatFvxSearchFinds) {
@@ -339,6 +340,13 @@ TEST_F(BookServerTest, HeadingBoxListsAndCategoriesFollowTheEngine) {
   const Reply odd = Get("/b/shelf/list?selection=0");
   EXPECT_EQ(ListedSubjects(odd.body).substr(0, 6), "1\n3\n5\n");
   EXPECT_EQ(Get("/b/shelf/list?selection=5").status, 404);
+  // The filter link of subject 1's page ("Colour=red") lists what the engine filters.
+  const std::string page = Get("/b/shelf/page/1").body;
+  const size_t link = page.find("/b/shelf/list?expr=");
+  ASSERT_NE(link, std::string::npos);
+  const Reply filtered = Get(page.substr(link, page.find('"', link) - link));
+  EXPECT_EQ(filtered.status, 200) << filtered.body;
+  EXPECT_EQ(ListedSubjects(filtered.body), expected);
   EXPECT_EQ(Get("/b/shelf/list?row=0").status, 400);
   EXPECT_EQ(Get("/b/shelf/list?expr=zz").status, 400);
   const Reply frame = Get("/b/shelf/s/1?w1=moon");

@@ -161,7 +161,7 @@ HttpResponse BookSite::LibraryPage() const {
     html += "<li data-book=\"" + book->slug() + "\">";
     if (book->front_cover_picture()) {
       html += "<a href=\"" + base + "\"><img alt=\"\" src=\"" + base + "p/" +
-              std::to_string(*book->front_cover_picture()) + "\"></a>";
+              std::to_string(*book->front_cover_picture()) + "?small=1\"></a>";
     } else {
       html += "<span class=\"nocover\"></span>";
     }
@@ -206,7 +206,7 @@ HttpResponse BookSite::OpdsFeed() const {
     if (book->front_cover_picture()) {
       const std::string picture = base + "p/" + std::to_string(*book->front_cover_picture());
       xml += "<link rel=\"http://opds-spec.org/image\" href=\"" + picture + "\"/>\n";
-      xml += "<link rel=\"http://opds-spec.org/image/thumbnail\" href=\"" + picture + "\"/>\n";
+      xml += "<link rel=\"http://opds-spec.org/image/thumbnail\" href=\"" + picture + "?small=1\"/>\n";
     }
     xml += "<link rel=\"alternate\" href=\"" + base + "\" type=\"text/html\"/>\n</entry>\n";
   }
@@ -235,10 +235,12 @@ HttpResponse BookSite::Picture(ServedBook& book, const std::string& which,
   ServedBook::Lease document = book.Borrow();
   if (!document) return ErrorResponse(503, "the book cannot be read just now");
   if (*picture >= document->PictureCount()) return ErrorResponse(404, "no such picture");
-  const uint64_t length = document->PictureLength(*picture, small_version);
+  // A book may keep no small version: the full one stands in for it.
+  const bool small_kept = small_version && document->PictureLength(*picture, true) != 0;
+  const uint64_t length = document->PictureLength(*picture, small_kept);
   if (length == 0 || length > (256u << 20)) return ErrorResponse(404, "the picture cannot be read");
   std::string bytes(length, '\0');
-  if (document->PictureData(*picture, small_version, bytes.data(), length) != length) {
+  if (document->PictureData(*picture, small_kept, bytes.data(), length) != length) {
     return ErrorResponse(404, "the picture cannot be read");
   }
   HttpResponse response;
