@@ -1,0 +1,25 @@
+// Books ask for the page font "Microsoft Sans Serif", which a Linux desktop
+// does not have. The web engine takes a font only when fontconfig names it
+// as the first family the request turns into, so an unknown family falls
+// back to the engine's default font instead of the desktop's sans-serif.
+// A small configuration of our own makes the family an alias of
+// sans-serif ahead of the desktop's rules, which then pick the desktop's
+// sans-serif font for it.
+#pragma once
+
+#include <QString>
+
+namespace fvx::reader::app {
+
+// The configuration text: the alias, then the configuration that applied
+// before (base_config, a file path; the system's when empty).
+QString PageFontConfig(const QString& base_config);
+
+// Writes the configuration into folder (created; the runtime folder when
+// empty) and points FONTCONFIG_FILE at it, so this process and the web
+// engine's helpers read it. Call before the QApplication exists. Returns the
+// file written, or an empty string when nothing could be written (the
+// desktop's configuration then stays as it was).
+QString InstallPageFontAlias(const QString& folder = {});
+
+}  // namespace fvx::reader::app
