@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <fontconfig/fontconfig.h>
 #include <unistd.h>
+
+#include <memory>
 
 namespace fvx::reader::app {
 namespace {
@@ -24,20 +27,59 @@ QString Escaped(const QString& text) { return text.toHtmlEscaped(); }
 
 }  // namespace
 
-QString PageFontConfig(const QString& base_config) {
+QString DesktopFamilyOf(const QString& generic, const QString& base_config) {
+  // A configuration of our own: the process's default one must first be
+  // loaded after FONTCONFIG_FILE names ours.
+  struct ConfigDestroyer {
+    void operator()(FcConfig* config) const { FcConfigDestroy(config); }
+  };
+  struct PatternDestroyer {
+    void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
+  };
+  std::unique_ptr<FcConfig, ConfigDestroyer> config(FcConfigCreate());
+  if (!config) return {};
+  const QByteArray file = QFile::encodeName(base_config);
+  if (!FcConfigParseAndLoad(config.get(),
+                            base_config.isEmpty()
+                                ? nullptr
+                                : reinterpret_cast<const FcChar8*>(file.constData()),
+                            FcFalse) ||
+      !FcConfigBuildFonts(config.get())) {
+    return {};
+  }
+  std::unique_ptr<FcPattern, PatternDestroyer> pattern(
+      FcNameParse(reinterpret_cast<const FcChar8*>(generic.toUtf8().constData())));
+  if (!pattern) return {};
+  FcConfigSubstitute(config.get(), pattern.get(), FcMatchPattern);
+  FcDefaultSubstitute(pattern.get());
+  FcResult result;
+  std::unique_ptr<FcPattern, PatternDestroyer> match(
+      FcFontMatch(config.get(), pattern.get(), &result));
+  FcChar8* family = nullptr;
+  if (!match || FcPatternGetString(match.get(), FC_FAMILY, 0, &family) != FcResultMatch) return {};
+  return QString::fromUtf8(reinterpret_cast<const char*>(family));
+}
+
+QString PageFontConfig(const QString& base_config, const QString& desktop_sans) {
   QString text = QStringLiteral(
       "<?xml version=\"1.0\"?>\n"
       "<!DOCTYPE fontconfig SYSTEM \"urn:fontconfig:fonts.dtd\">\n"
       "<fontconfig>\n");
-  // Before the desktop's rules: they expand the generic family into the
-  // desktop's fonts, which then come first for the alias too.
+  // Before the desktop's rules. The web engine takes a font only when it is
+  // the first family the request turns into, so the desktop's font itself
+  // leads; the generic family after it covers a font removed later.
   for (const auto& alias : kAliases) {
+    QString prefer;
+    if (!desktop_sans.isEmpty()) {
+      prefer += QStringLiteral("<family>%1</family>").arg(Escaped(desktop_sans));
+    }
+    prefer += QStringLiteral("<family>%1</family>").arg(Escaped(alias.generic));
     text += QStringLiteral(
                 "  <alias binding=\"same\">\n"
                 "    <family>%1</family>\n"
-                "    <prefer><family>%2</family></prefer>\n"
+                "    <prefer>%2</prefer>\n"
                 "  </alias>\n")
-                .arg(Escaped(alias.family), Escaped(alias.generic));
+                .arg(Escaped(alias.family), prefer);
   }
   text += QStringLiteral("  <include ignore_missing=\"yes\">%1</include>\n</fontconfig>\n")
               .arg(Escaped(base_config.isEmpty() ? QString(kSystemConfig) : base_config));
@@ -62,7 +104,7 @@ QString InstallPageFontAlias(const QString& folder) {
   // Several readers may start at once: each replaces the file whole.
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) return {};
-  file.write(PageFontConfig(base).toUtf8());
+  file.write(PageFontConfig(base, DesktopFamilyOf(QStringLiteral("sans-serif"), base)).toUtf8());
   if (!file.commit()) return {};
   qputenv("FONTCONFIG_FILE", QFile::encodeName(path));
   return path;
