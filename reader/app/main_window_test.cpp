@@ -761,6 +761,23 @@ class MainWindowTest : public QObject {
   void screenshots() {
     const QString folder = QStringLiteral(FVX_BINARY_DIR "/screenshots");
     QDir().mkpath(folder);
+    // The first page as the light text view draws it while the web engine
+    // starts.
+    {
+      auto early = std::make_unique<MainWindow>(registry_.get());
+      early->wordIndexStarter()->SetStartDelay(-1);
+      early->resize(1200, 800);
+      QSignalSpy drawn(early->pageView(), &PageView::pageDrawn);
+      QVERIFY(early->OpenBook(sample_));
+      QVERIFY(early->ShowSubject(0, 0, false));
+      early->show();
+      QVERIFY(drawn.count() > 0 || drawn.wait(10000));
+      QVERIFY(early->pageView()->showingPlaceholder());
+      QVERIFY(early->grab().toImage().save(folder + "/first_subject_placeholder.png"));
+      QSignalSpy shown(early.get(), &MainWindow::pageShown);
+      QVERIFY(shown.wait(15000));
+      QVERIFY(!early->pageView()->showingPlaceholder());
+    }
     auto window = NewWindow();
     window->resize(1200, 800);
     auto shoot = [&](const QString& name) {
