@@ -20,6 +20,7 @@
 #include <QWebEngineView>
 
 #include "reader/app/book_text.h"
+#include "reader/document.h"
 
 // Resources of a static library are registered by hand.
 static void InitHtmlResources() { Q_INIT_RESOURCE(htmlres); }
@@ -196,6 +197,9 @@ class PagePlaceholder : public QTextBrowser {
       : QTextBrowser(parent), files_(files) {
     setOpenLinks(false);
     setFrameShape(QFrame::NoFrame);
+    // The text engine skips the page's body style: its font comes from here.
+    const PageStyle style;
+    document()->setDefaultFont(QFont(QString::fromStdString(style.font_face), style.font_size));
   }
 
  protected:
