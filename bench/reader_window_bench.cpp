@@ -52,9 +52,12 @@ int main(int argc, char** argv) {
   since_main.start();
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   fvx::reader::app::InstallPageFontAlias();
+  const qint64 font_alias = since_main.elapsed();
   fvx::reader::app::RegisterPageSchemes();
   QApplication app(argc, argv);
   const qint64 app_ready = since_main.elapsed();
+  std::printf("start-up: font alias %lld ms, application object %lld ms\n",
+              static_cast<long long>(font_alias), static_cast<long long>(app_ready - font_alias));
   QTemporaryDir dir;
   qputenv("FVX_REGISTRY", dir.filePath("registry.db").toUtf8());
   qputenv("FVX_IPC_DIR", dir.path().toUtf8());
