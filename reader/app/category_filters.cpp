@@ -232,6 +232,9 @@ QString CategoryFilters::ConditionText(const FilterCondition& condition) {
 }
 
 void CategoryFilters::ShowActiveFilter() {
+  // The lists beside the rows show what is chosen; a highlighted value row
+  // could be one the filter no longer holds.
+  tree_->clearSelection();
   for (QComboBox* box : row_choices_) {
     if (box) ShowNoChoice(box);
   }

@@ -300,9 +300,17 @@ class MainWindowTest : public QObject {
     QVERIFY(window->headingLookupHit());
     const QModelIndex index = window->subjectList()->currentIndex();
     QCOMPARE(index.data().toString(), QStringLiteral("Jupiter"));
+    // Pictures 223 and 232 beside the box: green when found, red when not.
+    auto* picture = window->findChild<QLabel*>("lookup_picture");
+    auto tint = [&] {
+      const QImage image = picture->pixmap().toImage();
+      return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 5);
+    };
+    QVERIFY(tint().green() > 2 * tint().red());
     window->headingBox()->clear();
     QTest::keyClicks(window->headingBox(), "zzzz");
     QVERIFY(!window->headingLookupHit());
+    QVERIFY(tint().red() > 2 * tint().green());
   }
 
   void handOverWithAnotherPidIsRefused() {
@@ -847,6 +855,19 @@ class MainWindowTest : public QObject {
                  .toInt(),
              1);
     window->findChild<QAction*>("dark_theme")->setChecked(false);
+
+    // Two conditions joined with AND, chosen in the book's drop-down lists.
+    CategoryFilters* filters = window->categoryFilters();
+    filters->findChild<QToolButton*>("filter_mode_new")->click();
+    QComboBox* type_list = filters->dropDown(1);
+    Q_EMIT type_list->activated(type_list->findText("moon"));
+    filters->findChild<QToolButton*>("filter_mode_and")->click();
+    QComboBox* orbits_list = filters->dropDown(2);
+    orbits_list->setFocus();
+    Q_EMIT orbits_list->activated(orbits_list->findText("Jupiter"));
+    QVERIFY(filters->summary()->text().startsWith("Type = moon AND Orbits = Jupiter: "));
+    QVERIFY(shown.wait(15000));
+    shoot("filtered_and");
 
     // The pictures' temporary files go with the window.
     const std::vector<std::string> files = window->pictureFiles().paths();
