@@ -97,6 +97,12 @@ QString InstallPageFontAlias(const QString& folder) {
     }
   }
   if (!QDir().mkpath(dir)) return {};
+  // A shared temporary folder: only one of our own that others cannot
+  // write into, or another user could change the fonts pages get.
+  if (QFileInfo(dir).ownerId() != getuid()) return {};
+  if (folder.isEmpty() && qEnvironmentVariable("XDG_RUNTIME_DIR") != dir) {
+    QFile::setPermissions(dir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  }
   const QString path = dir + QStringLiteral("/folivox-fonts.conf");
   // Already ours (a second start, or a child of the first): keep what it
   // was based on.

@@ -327,6 +327,8 @@ void PageView::StartWebEngine() {
 }
 
 void PageView::ShowInPlaceholder() {
+  placeholder_->document()->setDefaultStyleSheet(dark_ ? QStringLiteral("a { color: #8ab4f8; }")
+                                                       : QString());
   placeholder_->setHtml(DecodeBookText(
       std::string_view(handler_->html.constData(), static_cast<size_t>(handler_->html.size())),
       handler_->charset));
@@ -451,6 +453,13 @@ void PageView::SetDragMode(bool on) {
 
 void PageView::SetDarkTheme(bool on) {
   dark_ = on;
+  // The light text view draws the page on its own colours.
+  QPalette colours = palette();
+  if (on) {
+    colours.setColor(QPalette::Base, QColor(0x1e, 0x1f, 0x22));
+    colours.setColor(QPalette::Text, QColor(0xdc, 0xdc, 0xdc));
+  }
+  placeholder_->setPalette(colours);
   InstallScripts();
   if (page_) page_->runJavaScript(DarkScript(on), kWorld);
 }
