@@ -189,6 +189,10 @@ class BookDocument final : public Document {
   void ReloadWordIndex();
   const SearchExplanation& LastSearch() const { return explanation_; }
 
+  // The conditions that made the result list, in the order applied (empty
+  // when the list came from a selection, a search or no filter at all).
+  std::vector<FilterCondition> ActiveFilter() const;
+
   // ---- for tools, benchmarks and tests
   const format::BookLayout& layout() const { return layout_; }
   const format::BlockCache* table_cache() const { return table_cache_.get(); }

@@ -35,6 +35,13 @@ void BookDocument::ClearResults() {
   tree_browsed_ = false;
 }
 
+std::vector<FilterCondition> BookDocument::ActiveFilter() const {
+  std::vector<FilterCondition> conditions;
+  if (!has_results_) return conditions;
+  for (const Condition& c : filter_) conditions.push_back({c.category, c.value, c.op, c.mode});
+  return conditions;
+}
+
 bool BookDocument::SubjectsSatisfying(const Condition& condition, std::vector<uint32_t>* subjects) {
   const uint32_t values = ValueCount(condition.category);
   if (condition.value >= values) return false;

@@ -482,6 +482,14 @@ TEST(BookDocumentFilters, ModesAccumulate) {
   EXPECT_EQ(document->Results(), (V{0, 2}));
   ASSERT_TRUE(document->ApplyFilter(1, 1, FilterOperator::kEqual, FilterMode::kReplace));
   EXPECT_EQ(document->Results(), (V{0}));
+  // What the window shows as the active filter.
+  ASSERT_TRUE(document->ApplyFilter(0, 1, FilterOperator::kGreater, FilterMode::kOr));
+  using C = std::vector<FilterCondition>;
+  EXPECT_EQ(document->ActiveFilter(),
+            (C{{1, 1, FilterOperator::kEqual, FilterMode::kReplace},
+               {0, 1, FilterOperator::kGreater, FilterMode::kOr}}));
+  document->ClearResults();
+  EXPECT_TRUE(document->ActiveFilter().empty());
 }
 
 TEST(BookDocumentFilters, Expressions) {

@@ -83,6 +83,15 @@ enum class FilterOperator : int {
 // filter expressions name it, but the item itself is not negated.
 enum class FilterMode { kReplace, kAnd, kOr, kNot };
 
+// One condition of the active filter, as it was applied.
+struct FilterCondition {
+  uint32_t category = 0;  // file-order index
+  uint32_t value = 0;
+  FilterOperator op = FilterOperator::kEqual;
+  FilterMode mode = FilterMode::kReplace;
+  bool operator==(const FilterCondition&) const = default;
+};
+
 // The values of one subject in one category, in value order.
 using ValueList = std::vector<uint32_t>;
 

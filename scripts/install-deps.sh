@@ -11,6 +11,7 @@ packages=(
   dpkg-dev
   nginx-light
   qt6-webengine-dev xvfb xauth
+  libfontconfig-dev
   libmicrohttpd-dev chromium python3 wrk  # fvx serve, its browser test and benchmark
 )
 

@@ -11,10 +11,13 @@
 #include "platform/registry.h"
 #include "reader/app/library_mode.h"
 #include "reader/app/main_window.h"
+#include "reader/app/page_fonts.h"
 #include "reader/app/page_view.h"
 
 int main(int argc, char* argv[]) {
-  // The page scheme must be known before the application object exists.
+  // The font alias and the page scheme must be in place before the
+  // application object (and the web engine's helpers) exist.
+  fvx::reader::app::InstallPageFontAlias();
   fvx::reader::app::RegisterPageSchemes();
   QApplication app(argc, argv);
   QApplication::setOrganizationName("Calderwick Ltd.");

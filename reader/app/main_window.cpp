@@ -37,6 +37,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "reader/app/book_text.h"
+#include "reader/app/category_filters.h"
 #include "reader/app/bookmark_editor.h"
 #include "reader/app/hand_over.h"
 #include "reader/app/library_mode.h"
@@ -44,6 +45,7 @@
 #include "reader/app/recent_files.h"
 #include "reader/app/search_dialog.h"
 #include "reader/app/subject_list_model.h"
+#include "reader/app/word_index_starter.h"
 #include "reader/app_link.h"
 #include "reader/book_document.h"
 #include "ui/ipc/window_channel.h"
@@ -56,8 +58,6 @@ constexpr int kStepsPerRound = 5;
 constexpr int kProgressDelayMs = 600;
 constexpr int kCoverFlag = 1;  // a history entry of a cover row: subject holds the row
 constexpr char kManualName[] = "FVXWindowsManual.fvx";
-constexpr int kRoleListRow = Qt::UserRole + 1;
-constexpr int kRoleValue = Qt::UserRole + 2;
 
 QString Extension(const QString& path) {
   const QString name = path.mid(static_cast<int>(platform::LastPathSeparator(path.toStdString()) + 1));
@@ -97,6 +97,7 @@ MainWindow::MainWindow(platform::Registry* registry, QWidget* parent)
   setObjectName("QuillstoneFolivox3Lite");
   setWindowTitle("Folivox3");
   setAcceptDrops(true);
+  word_index_ = new WordIndexStarter(this);
   library_ = new LibraryMode(*registry_, this);
   CreatePanes();
   CreateActions();
@@ -110,6 +111,7 @@ MainWindow::MainWindow(platform::Registry* registry, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+  word_index_->BookOpened(nullptr);
   // The list model and the page view point at the document: let them go first.
   model_->SetDocument(nullptr, {});
 }
@@ -138,15 +140,10 @@ void MainWindow::CreatePanes() {
   tree_->setObjectName("category_tree");
   tree_->setHeaderHidden(true);
   tree_->setAccessibleName(tr("Categories and filters"));
-  connect(tree_, &QTreeWidget::itemExpanded, this, &MainWindow::FillTreeItem);
-  connect(tree_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-    if (!item->data(0, kRoleValue).isValid()) return;
-    ApplyCategoryValue(item->data(0, kRoleListRow).toUInt(), item->data(0, kRoleValue).toUInt());
-  });
-  connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
-    if (!item->data(0, kRoleValue).isValid()) return;
-    ApplyCategoryValue(item->data(0, kRoleListRow).toUInt(), item->data(0, kRoleValue).toUInt());
-  });
+  filters_ = new CategoryFilters(tree_, left_pane_);
+  connect(filters_, &CategoryFilters::valueChosen, this, &MainWindow::ApplyCategoryValue);
+  connect(filters_, &CategoryFilters::dropDownChosen, this, &MainWindow::ApplyDropDownValue);
+  connect(filters_, &CategoryFilters::clearRequested, this, &MainWindow::ClearFilter);
 
   heading_box_ = new QLineEdit(left_pane_);
   heading_box_->setObjectName("102");
@@ -199,6 +196,7 @@ void MainWindow::CreatePanes() {
   left_split->setStretchFactor(1, 3);
   auto* left_layout = new QVBoxLayout(left_pane_);
   left_layout->setContentsMargins(2, 2, 2, 2);
+  left_layout->addWidget(filters_);
   left_layout->addWidget(left_split);
 
   page_view_ = new PageView(this);
@@ -490,6 +488,7 @@ bool MainWindow::OpenBook(const QString& path) {
   if (!shown && document_->ListRowCount() > 0) ShowRow(0, 0, false);
   recent_->Add(path);
   RebuildRecentMenu();
+  word_index_->BookOpened(document_.get());
   Q_EMIT bookOpened(path);
   return true;
 }
@@ -711,6 +710,7 @@ void MainWindow::OnLinkClicked(const QByteArray& raw_link) {
 
 void MainWindow::RefreshAfterResultsChange() {
   model_->Reset();
+  filters_->ShowActiveFilter();
   if (current_subject_) {
     if (std::optional<uint32_t> row = document_->RowOfSubject(*current_subject_)) {
       const QSignalBlocker blocker(list_->selectionModel());
@@ -771,10 +771,12 @@ void MainWindow::HeadingBoxEdited(const QString& text) {
   const QByteArray bytes = EncodeBookText(text, charset_);
   const std::optional<uint32_t> row = document_->HeadingLookup(View(bytes));
   lookup_hit_ = row.has_value();
-  lookup_icon_->setPixmap(style()
-                              ->standardIcon(lookup_hit_ ? QStyle::SP_DialogApplyButton
-                                                         : QStyle::SP_DialogCancelButton)
-                              .pixmap(16, 16));
+  // Pictures 223 (a row found) and 232 (none).
+  const QString picture = lookup_hit_ ? QStringLiteral(":/icons/lookup_found_%1.png")
+                                      : QStringLiteral(":/icons/lookup_missing_%1.png");
+  QIcon icon(picture.arg(16));
+  icon.addFile(picture.arg(32));
+  lookup_icon_->setPixmap(icon.pixmap(16, 16, QIcon::Normal));
   lookup_icon_->setToolTip(lookup_hit_ ? tr("Found") : tr("Not found"));
   if (!row) return;
   const QModelIndex index = model_->index(static_cast<int>(*row));
@@ -860,40 +862,41 @@ void MainWindow::RunSearchLoop(SearchDirection direction) {
 
 // ---------------------------------------------------------------- categories
 
-void MainWindow::RefreshCategoryTree() {
-  tree_->clear();
-  if (!document_) return;
-  const uint32_t rows = document_->CategoryListRowCount();
-  for (uint32_t row = 0; row < rows; ++row) {
-    auto* item = new QTreeWidgetItem(tree_);
-    item->setText(0, DecodeBookText(document_->CategoryListRowName(row), charset_));
-    item->setData(0, kRoleListRow, row);
-    // Values are read when the row is opened.
-    if (document_->ListRowValueCount(row) > 0) {
-      item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-    }
-  }
-}
-
-void MainWindow::FillTreeItem(QTreeWidgetItem* item) {
-  if (!document_ || item->childCount() > 0 || item->data(0, kRoleValue).isValid()) return;
-  const uint32_t row = item->data(0, kRoleListRow).toUInt();
-  const uint32_t values = document_->ListRowValueCount(row);
-  for (uint32_t value = 0; value < values; ++value) {
-    auto* child = new QTreeWidgetItem(item);
-    child->setText(0, DecodeBookText(document_->ListRowValueName(row, value), charset_));
-    child->setData(0, kRoleListRow, row);
-    child->setData(0, kRoleValue, value);
-  }
-}
+void MainWindow::RefreshCategoryTree() { filters_->SetDocument(document_.get(), charset_); }
 
 bool MainWindow::ApplyCategoryValue(uint32_t list_row, uint32_t value) {
   if (!document_ || search_running_) return false;
-  if (document_->IsTreeMode()) document_->LeaveTree();
-  const bool ok = document_->ApplyListRow(list_row, value, FilterMode::kReplace);
+  LeaveBrowsedTree();
+  return FinishFilterChange(document_->ApplyListRow(list_row, value, filters_->mode()));
+}
+
+bool MainWindow::ApplyDropDownValue(uint32_t category, uint32_t value) {
+  if (!document_ || search_running_) return false;
+  LeaveBrowsedTree();
+  return FinishFilterChange(
+      document_->ApplyFilter(category, value, FilterOperator::kEqual, filters_->mode()));
+}
+
+void MainWindow::LeaveBrowsedTree() {
+  // The tree's children list is a filter of its own: a chosen value starts
+  // from all subjects instead of narrowing it.
+  if (document_->IsTreeMode() && document_->IsTreeBrowsed()) document_->LeaveTree();
+}
+
+bool MainWindow::FinishFilterChange(bool applied) {
   RefreshAfterResultsChange();
-  if (ok && document_->ListRowCount() > 0) ShowRow(0, 0, false);
-  return ok;
+  if (applied && document_->ListRowCount() > 0) ShowRow(0, 0, false);
+  return applied;
+}
+
+void MainWindow::ClearFilter() {
+  if (!document_ || search_running_) return;
+  if (document_->IsTreeMode()) {
+    document_->LeaveTree();
+  } else {
+    document_->ClearResults();
+  }
+  RefreshAfterResultsChange();
 }
 
 void MainWindow::ToggleTree() {

@@ -44,8 +44,10 @@ class BookDocument;
 
 namespace fvx::reader::app {
 
+class CategoryFilters;
 class LibraryMode;
 class RecentFiles;
+class WordIndexStarter;
 class SubjectListModel;
 
 // Command ids (the menus' and tool buttons' object names).
@@ -114,7 +116,11 @@ class MainWindow : public QMainWindow {
   void Back();
   void Forward();
   void ToggleTree();  // 121
+  // A value chosen in the category tree or a drop-down list joins the
+  // filter in the panel's mode; the list follows.
   bool ApplyCategoryValue(uint32_t list_row, uint32_t value);
+  bool ApplyDropDownValue(uint32_t category, uint32_t value);
+  void ClearFilter();
   void SaveReadingState();
 
   QAction* action(int id) const;
@@ -124,6 +130,8 @@ class MainWindow : public QMainWindow {
   QListView* subjectList() const { return list_; }
   QLineEdit* headingBox() const { return heading_box_; }
   QTreeWidget* categoryTree() const { return tree_; }
+  CategoryFilters* categoryFilters() const { return filters_; }
+  WordIndexStarter* wordIndexStarter() const { return word_index_; }
   QMenu* bookmarksMenu() const { return bookmarks_menu_; }
   QProgressBar* progressBar() const { return progress_; }
   const QByteArray& charset() const { return charset_; }
@@ -171,7 +179,8 @@ class MainWindow : public QMainWindow {
   void RunSearchLoop(SearchDirection direction);
   void RefreshAfterResultsChange();
   void RefreshCategoryTree();
-  void FillTreeItem(QTreeWidgetItem* item);
+  void LeaveBrowsedTree();
+  bool FinishFilterChange(bool applied);
   void RebuildBookmarksMenu();
   void RebuildRecentMenu();
   void RebuildHistoryMenu();
@@ -212,6 +221,8 @@ class MainWindow : public QMainWindow {
   QSplitter* splitter_ = nullptr;
   QWidget* left_pane_ = nullptr;
   QTreeWidget* tree_ = nullptr;
+  CategoryFilters* filters_ = nullptr;
+  WordIndexStarter* word_index_ = nullptr;
   QLineEdit* heading_box_ = nullptr;
   QLabel* lookup_icon_ = nullptr;
   QListView* list_ = nullptr;

@@ -18,17 +18,31 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QWebEngineView>
+#include <QClipboard>
+#include <QComboBox>
 #include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
 #include <QSet>
+#include <QToolButton>
+#include <QWebEngineFindTextResult>
+#include <QWebEngineSettings>
 #include <atomic>
 #include <thread>
 
 #include "platform/registry.h"
+#include "reader/app/bookmark_editor.h"
+#include "reader/app/category_filters.h"
 #include "reader/app/hand_over.h"
 #include "reader/app/main_window.h"
+#include "reader/app/page_fonts.h"
 #include "reader/app/page_view.h"
 #include "reader/app/reader_messages.h"
 #include "reader/app/subject_list_model.h"
+#include "reader/app/word_index_starter.h"
+#include "reader/book_document.h"
+#include "reader/word_index.h"
 #include "bookformat/testing/test_book.h"
 #include "ui/ipc/window_channel.h"
 #include "ui/richtext/pp_message_box.h"
@@ -69,6 +83,7 @@ class MainWindowTest : public QObject {
 
   std::unique_ptr<MainWindow> NewWindow() {
     auto window = std::make_unique<MainWindow>(registry_.get());
+    window->wordIndexStarter()->SetStartDelay(-1);  // built only where a test asks
     window->resize(1000, 700);
     window->show();
     return window;
@@ -285,9 +300,17 @@ class MainWindowTest : public QObject {
     QVERIFY(window->headingLookupHit());
     const QModelIndex index = window->subjectList()->currentIndex();
     QCOMPARE(index.data().toString(), QStringLiteral("Jupiter"));
+    // Pictures 223 and 232 beside the box: green when found, red when not.
+    auto* picture = window->findChild<QLabel*>("lookup_picture");
+    auto tint = [&] {
+      const QImage image = picture->pixmap().toImage();
+      return image.isNull() ? QColor() : image.pixelColor(image.width() / 2, image.height() / 5);
+    };
+    QVERIFY(tint().green() > 2 * tint().red());
     window->headingBox()->clear();
     QTest::keyClicks(window->headingBox(), "zzzz");
     QVERIFY(!window->headingLookupHit());
+    QVERIFY(tint().red() > 2 * tint().green());
   }
 
   void handOverWithAnotherPidIsRefused() {
@@ -471,11 +494,298 @@ class MainWindowTest : public QObject {
     QVERIFY(window->pageView()->scrollState().offset > 150);
   }
 
+
+  // Values chosen in the drop-down lists and the tree join the filter in the
+  // chosen mode, and the subject list follows; the same steps on a
+  // document of its own give the expected lists.
+  void filterDropDownsAndModes() {
+    auto window = NewWindow();
+    QVERIFY(OpenAndWait(*window, sample_));
+    CategoryFilters* filters = window->categoryFilters();
+    QComboBox* type = filters->dropDown(1);
+    QComboBox* orbits = filters->dropDown(2);
+    QVERIFY(type && orbits);
+    QCOMPARE(type->accessibleName(), QStringLiteral("Type"));
+    QCOMPARE(orbits->accessibleName(), QStringLiteral("Orbits"));
+
+    BookDocument expected;
+    OpenCode code;
+    QVERIFY(expected.Open(sample_.toStdString(), &code));
+    const uint32_t type_category = *expected.DropDownCategory(1);
+    const uint32_t orbits_category = *expected.DropDownCategory(2);
+    auto value_of = [&](uint32_t category, const char* name) {
+      for (uint32_t v = 0; v < expected.ValueCount(category); ++v) {
+        if (expected.ValueName(category, v) == name) return v;
+      }
+      return kNoIndex;
+    };
+    auto choose = [&](QComboBox* box, const QString& text) {
+      box->showPopup();  // lists of tree rows are filled when they drop down
+      box->hidePopup();
+      const int index = box->findText(text);
+      QVERIFY2(index > 0, qPrintable(text));
+      box->setCurrentIndex(index);
+      Q_EMIT box->activated(index);
+    };
+    auto list_follows = [&] {
+      QCOMPARE(window->document()->Results(), expected.Results());
+      QCOMPARE(window->subjectModel()->rowCount(), static_cast<int>(expected.Results().size()));
+      QCOMPARE(window->currentSubject(), std::optional<uint32_t>(expected.Results().front()));
+    };
+
+    // New: the moons.
+    choose(type, "moon");
+    QVERIFY(expected.ApplyFilter(type_category, value_of(type_category, "moon"),
+                                 FilterOperator::kEqual, FilterMode::kReplace));
+    list_follows();
+    // AND: the moons of Jupiter; the second list shows its value.
+    filters->findChild<QToolButton*>("filter_mode_and")->click();
+    QCOMPARE(filters->mode(), FilterMode::kAnd);
+    choose(orbits, "Jupiter");
+    QVERIFY(expected.ApplyFilter(orbits_category, value_of(orbits_category, "Jupiter"),
+                                 FilterOperator::kEqual, FilterMode::kAnd));
+    list_follows();
+    QVERIFY(expected.Results().size() < 10);
+    QCOMPARE(orbits->currentText(), QStringLiteral("Jupiter"));
+    // OR through the Type row's own list in the tree: the dwarf planets join.
+    filters->findChild<QToolButton*>("filter_mode_or")->click();
+    uint32_t type_row = 0;
+    while (window->categoryTree()->topLevelItem(static_cast<int>(type_row))->text(0) != "Type") {
+      ++type_row;
+    }
+    QComboBox* type_row_list = filters->rowChoices(type_row);
+    QVERIFY(type_row_list);
+    choose(type_row_list, "dwarf planet");
+    QVERIFY(expected.ApplyFilter(type_category, value_of(type_category, "dwarf planet"),
+                                 FilterOperator::kEqual, FilterMode::kOr));
+    list_follows();
+    QVERIFY2(filters->summary()->text().startsWith(
+                 "Type = moon AND Orbits = Jupiter OR Type = dwarf planet: "),
+             qPrintable(filters->summary()->text()));
+    // The same condition again changes nothing.
+    choose(type_row_list, "dwarf planet");
+    list_follows();
+    // New again from a value row of the tree: the list is that value alone.
+    filters->findChild<QToolButton*>("filter_mode_new")->click();
+    QTreeWidgetItem* type_item = window->categoryTree()->topLevelItem(static_cast<int>(type_row));
+    type_item->setExpanded(true);
+    QTreeWidgetItem* planet = nullptr;
+    for (int i = 0; i < type_item->childCount(); ++i) {
+      if (type_item->child(i)->text(0) == "planet") planet = type_item->child(i);
+    }
+    QVERIFY(planet);
+    Q_EMIT window->categoryTree()->itemClicked(planet, 0);
+    QVERIFY(expected.ApplyFilter(type_category, value_of(type_category, "planet"),
+                                 FilterOperator::kEqual, FilterMode::kReplace));
+    list_follows();
+    QCOMPARE(expected.Results().size(), size_t(8));
+    QCOMPARE(orbits->currentIndex(), 0);  // no longer part of the filter
+    QCOMPARE(type->currentText(), QStringLiteral("planet"));
+    // Clear: every subject again.
+    filters->findChild<QToolButton*>("filter_clear")->click();
+    QVERIFY(!window->document()->HasResults());
+    QCOMPARE(window->subjectModel()->rowCount(),
+             static_cast<int>(window->document()->PageCount()));
+    QVERIFY(filters->summary()->text().startsWith("All "));
+  }
+
+  // The page's own tools: find in page, Copy following the selection, drag
+  // mode, the dark pages switched while a page is on show, and PDF export.
+  void pageTools() {
+    auto window = NewWindow();
+    QVERIFY(OpenAndWait(*window, book_));
+    QVERIFY(ShowAndWait(*window, 3));  // the long page
+    QWebEnginePage* page = window->pageView()->webView()->page();
+
+    // Find in page: Ctrl+F opens the bar, typing finds in the page.
+    auto* find_box = window->findChild<QLineEdit*>("find_in_page");
+    window->findChild<QAction*>("find_in_page_command")->trigger();
+    QVERIFY(find_box->isVisible());
+    QSignalSpy found(page, &QWebEnginePage::findTextFinished);
+    QTest::keyClicks(find_box, "harbour");
+    QTRY_VERIFY_WITH_TIMEOUT(!found.isEmpty() &&
+                                 found.last().at(0).value<QWebEngineFindTextResult>()
+                                         .numberOfMatches() >= 10,
+                             10000);
+    found.clear();
+    find_box->setText("no such words here");
+    QTRY_VERIFY_WITH_TIMEOUT(!found.isEmpty() && found.last().at(0).value<QWebEngineFindTextResult>()
+                                                         .numberOfMatches() == 0,
+                             10000);
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    QTest::keyClick(find_box, Qt::Key_Escape);
+    QVERIFY(!find_box->isVisible());
+
+    // Copy is enabled only while text is selected, and copies it.
+    QAction* copy = window->action(kCmdEditCopy);
+    QVERIFY(!copy->isEnabled());
+    page->triggerAction(QWebEnginePage::SelectAll);
+    QTRY_VERIFY_WITH_TIMEOUT(copy->isEnabled(), 10000);
+    QApplication::clipboard()->clear();
+    copy->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(QApplication::clipboard()->text().contains("Paragraph 9"), 10000);
+    page->triggerAction(QWebEnginePage::Unselect);
+    QTRY_VERIFY_WITH_TIMEOUT(!copy->isEnabled(), 10000);
+
+    // Drag mode 160: a drag over the text scrolls the page, only while on.
+    const QString drag = QStringLiteral(
+        "(function(){window.scrollTo(0,0);var t=document.body;"
+        "function ev(k,y){t.dispatchEvent(new MouseEvent(k,{clientX:200,clientY:y,button:0,"
+        "bubbles:true,cancelable:true}));}"
+        "ev('mousedown',400);ev('mousemove',300);ev('mousemove',250);ev('mouseup',250);"
+        "return window.scrollY;})()");
+    QCOMPARE(window->pageView()->Evaluate(drag).toInt(), 0);
+    window->action(kCmdDragMode)->setChecked(true);
+    QCOMPARE(window->pageView()->Evaluate(drag).toInt(), 150);
+    window->action(kCmdDragMode)->setChecked(false);
+    QCOMPARE(window->pageView()->Evaluate(drag).toInt(), 0);
+
+    // Dark pages switch on and off on the page on show.
+    const QString background = "getComputedStyle(document.body).backgroundColor";
+    auto* dark = window->findChild<QAction*>("dark_theme");
+    const QString darkened = QStringLiteral("rgb(30, 31, 34)");
+    dark->setChecked(false);
+    QTRY_VERIFY_WITH_TIMEOUT(window->pageView()->Evaluate(background).toString() != darkened, 10000);
+    dark->setChecked(true);
+    QTRY_COMPARE_WITH_TIMEOUT(window->pageView()->Evaluate(background).toString(),
+                              QStringLiteral("rgb(30, 31, 34)"), 10000);
+    // ... and stay on for the next page.
+    QVERIFY(ShowAndWait(*window, 0));
+    QCOMPARE(window->pageView()->Evaluate(background).toString(), QStringLiteral("rgb(30, 31, 34)"));
+    dark->setChecked(false);
+    QTRY_VERIFY_WITH_TIMEOUT(window->pageView()->Evaluate(background).toString() != darkened, 10000);
+
+    // The page font is drawn in the desktop's sans-serif font through the
+    // alias, not in the engine's fallback (made monospace here to tell).
+    page->settings()->setFontFamily(QWebEngineSettings::StandardFont, "monospace");
+    const QString width = QStringLiteral(
+        "(function(f){var s=document.createElement('span');s.style.fontFamily=f;"
+        "s.style.fontSize='40px';s.textContent='Wide words in a line';document.body.appendChild(s);"
+        "var w=s.getBoundingClientRect().width;s.remove();return w;})(%1)");
+    auto width_of = [&](const QString& family) {
+      return window->pageView()->Evaluate(width.arg("'" + family + "'")).toDouble();
+    };
+    const double fallback = width_of("monospace");
+    QTRY_COMPARE_WITH_TIMEOUT(width_of("NoSuchFontAnywhere"), fallback, 10000);  // setting applied
+    const double page_font = width_of("\"Microsoft Sans Serif\"");
+    QVERIFY(page_font > 0 && page_font != fallback);
+    QCOMPARE(page_font, width_of("\"" + DesktopFamilyOf("sans-serif", {}) + "\""));
+    page->settings()->setFontFamily(QWebEngineSettings::StandardFont, "sans-serif");
+
+    // The page as a PDF file.
+    const QString pdf = dir_.filePath("page.pdf");
+    QVERIFY(window->pageView()->PrintToPdf(pdf));
+    QFile file(pdf);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.size() > 1000);
+    QCOMPARE(file.read(5), QByteArray("%PDF-"));
+  }
+
+  // The editor dialog from the Bookmarks menu: rename and delete, each
+  // after its question, and the menu follows.
+  void bookmarkEditorRenamesAndDeletes() {
+    testing::TestBookSpec spec = testing::SimpleBook({"first", "second", "third"});
+    spec.slot_table_slots = 8;
+    const QString path = WriteBook(testing::BuildTestBook(spec), "edit_marks.fvx");
+    auto window = NewWindow();
+    QVERIFY(OpenAndWait(*window, path));
+    for (const char* name : {"one", "two", "three"}) {
+      QVERIFY(window->document()->AddBookmark(1, 0, name).has_value());
+    }
+    box_answer_ = ui::kIdYes;
+    QString renamed_to;
+    QTimer::singleShot(0, [&] {
+      auto* editor = qobject_cast<BookmarkEditor*>(QApplication::activeModalWidget());
+      QVERIFY(editor);
+      auto* list = editor->findChild<QListWidget*>("bookmark_list");
+      QCOMPARE(list->count(), 3);
+      list->setCurrentRow(1);
+      QVERIFY(editor->RenameCurrent("second mark"));
+      list->clearSelection();
+      list->item(0)->setSelected(true);
+      list->item(2)->setSelected(true);
+      editor->findChild<QPushButton*>("delete")->click();
+      QCOMPARE(list->count(), 1);
+      renamed_to = list->item(0)->text();
+      editor->accept();
+    });
+    window->action(kCmdEditBookmarks)->trigger();
+    QCOMPARE(renamed_to, QStringLiteral("second mark"));
+    QCOMPARE(boxes_.size(), 2);  // the rename question, the delete question
+    QCOMPARE(window->document()->BookmarkCount(), 1u);
+    QCOMPARE(window->document()->BookmarkName(0), std::string_view("second mark"));
+    QAction* entry = window->bookmarksMenu()->findChild<QAction*>("33000");
+    QVERIFY(entry);
+    QCOMPARE(entry->text(), QStringLiteral("second mark"));
+    QVERIFY(!window->bookmarksMenu()->findChild<QAction*>("33001"));
+
+    // Answering No leaves the bookmark as it is.
+    box_answer_ = ui::kIdNo;
+    QTimer::singleShot(0, [&] {
+      auto* editor = qobject_cast<BookmarkEditor*>(QApplication::activeModalWidget());
+      QVERIFY(editor);
+      editor->findChild<QListWidget*>("bookmark_list")->setCurrentRow(0);
+      QVERIFY(!editor->RenameCurrent("other"));
+      editor->findChild<QListWidget*>("bookmark_list")->item(0)->setSelected(true);
+      QVERIFY(!editor->DeleteSelected());
+      editor->accept();
+    });
+    window->action(kCmdEditBookmarks)->trigger();
+    QCOMPARE(window->document()->BookmarkCount(), 1u);
+    QCOMPARE(window->document()->BookmarkName(0), std::string_view("second mark"));
+  }
+
+  // A book without a word index gets one in the background, and its
+  // searches then answer from it; the window stays usable meanwhile.
+  void wordIndexIsBuiltInTheBackground() {
+    auto window = NewWindow();
+    window->wordIndexStarter()->SetStartDelay(0);
+    QSignalSpy built(window->wordIndexStarter(), &WordIndexStarter::finished);
+    QVERIFY(OpenAndWait(*window, big_));
+    const std::string id = window->document()->BookId();
+    QVERIFY(!built.isEmpty() || built.wait(60000));
+    QCOMPARE(built.first().at(0).toBool(), true);
+    QVERIFY(QFile::exists(QString::fromStdString(WordIndexPath(id))));
+    SearchQuery query;
+    query.words[0] = "harbour";
+    query.find_all = true;
+    query.from_beginning = true;
+    window->StartSearch(query);
+    auto* document = static_cast<BookDocument*>(window->document());
+    QVERIFY2(document->LastSearch().word_index_used,
+             document->LastSearch().word_index_note.c_str());
+    QCOMPARE(document->Results().size(), size_t(3000));
+    // Opened again: the index is there, no second build.
+    built.clear();
+    QVERIFY(OpenAndWait(*window, big_));
+    QTest::qWait(200);
+    QVERIFY(!window->wordIndexStarter()->building());
+    QVERIFY(built.isEmpty());
+  }
+
   // Pictures of the window for people to look at, under the build folder;
   // each must show more than a blank page.
   void screenshots() {
     const QString folder = QStringLiteral(FVX_BINARY_DIR "/screenshots");
     QDir().mkpath(folder);
+    // The first page as the light text view draws it while the web engine
+    // starts.
+    {
+      auto early = std::make_unique<MainWindow>(registry_.get());
+      early->wordIndexStarter()->SetStartDelay(-1);
+      early->resize(1200, 800);
+      QSignalSpy drawn(early->pageView(), &PageView::pageDrawn);
+      QVERIFY(early->OpenBook(sample_));
+      QVERIFY(early->ShowSubject(0, 0, false));
+      early->show();
+      QVERIFY(drawn.count() > 0 || drawn.wait(10000));
+      QVERIFY(early->pageView()->showingPlaceholder());
+      QVERIFY(early->grab().toImage().save(folder + "/first_subject_placeholder.png"));
+      QSignalSpy shown(early.get(), &MainWindow::pageShown);
+      QVERIFY(shown.wait(15000));
+      QVERIFY(!early->pageView()->showingPlaceholder());
+    }
     auto window = NewWindow();
     window->resize(1200, 800);
     auto shoot = [&](const QString& name) {
@@ -546,6 +856,19 @@ class MainWindowTest : public QObject {
              1);
     window->findChild<QAction*>("dark_theme")->setChecked(false);
 
+    // Two conditions joined with AND, chosen in the book's drop-down lists.
+    CategoryFilters* filters = window->categoryFilters();
+    filters->findChild<QToolButton*>("filter_mode_new")->click();
+    QComboBox* type_list = filters->dropDown(1);
+    Q_EMIT type_list->activated(type_list->findText("moon"));
+    filters->findChild<QToolButton*>("filter_mode_and")->click();
+    QComboBox* orbits_list = filters->dropDown(2);
+    orbits_list->setFocus();
+    Q_EMIT orbits_list->activated(orbits_list->findText("Jupiter"));
+    QVERIFY(filters->summary()->text().startsWith("Type = moon AND Orbits = Jupiter: "));
+    QVERIFY(shown.wait(15000));
+    shoot("filtered_and");
+
     // The pictures' temporary files go with the window.
     const std::vector<std::string> files = window->pictureFiles().paths();
     QVERIFY(!files.empty());
@@ -578,6 +901,7 @@ static int SendHandOver(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "--send-hand-over") return SendHandOver(argc, argv);
+  fvx::reader::app::InstallPageFontAlias();  // as the program does
   fvx::reader::app::RegisterPageSchemes();
   QApplication app(argc, argv);
   fvx::reader::app::MainWindowTest test;

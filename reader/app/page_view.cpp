@@ -2,9 +2,12 @@
 
 #include <QBuffer>
 #include <QDesktopServices>
+#include <QEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QStackedLayout>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWebEngineProfile>
@@ -16,6 +19,8 @@
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
+#include "reader/app/book_text.h"
+#include "reader/document.h"
 
 // Resources of a static library are registered by hand.
 static void InitHtmlResources() { Q_INIT_RESOURCE(htmlres); }
@@ -185,6 +190,32 @@ class PageSchemeHandler : public QWebEngineUrlSchemeHandler {
   }
 };
 
+// The light text view: the page's HTML as the text engine understands it,
+// its pictures read from the files the page may show.
+class PagePlaceholder : public QTextBrowser {
+ public:
+  PagePlaceholder(const std::set<QString>* files, QWidget* parent)
+      : QTextBrowser(parent), files_(files) {
+    setOpenLinks(false);
+    setFrameShape(QFrame::NoFrame);
+    // The text engine skips the page's body style: its font comes from here.
+    const PageStyle style;
+    document()->setDefaultFont(QFont(QString::fromStdString(style.font_face), style.font_size));
+  }
+
+ protected:
+  QVariant loadResource(int type, const QUrl& url) override {
+    if (type != QTextDocument::ImageResource) return {};
+    const QString path = url.isLocalFile() ? url.toLocalFile() : url.path();
+    if (files_->count(path) == 0) return {};
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QVariant(file.readAll()) : QVariant();
+  }
+
+ private:
+  const std::set<QString>* files_;
+};
+
 class PageWebPage : public QWebEnginePage {
  public:
   PageWebPage(QWebEngineProfile* profile, PageView* view) : QWebEnginePage(profile, view), view_(view) {}
@@ -231,8 +262,38 @@ void RegisterPageSchemes() {
 
 PageView::PageView(QWidget* parent) : QWidget(parent) {
   InitHtmlResources();
-  profile_ = new QWebEngineProfile(this);  // off the record: pages leave nothing on disk
   handler_ = new PageSchemeHandler(this);
+  placeholder_ = new PagePlaceholder(&handler_->files, this);
+  placeholder_->setObjectName("page_placeholder");
+  placeholder_->setAccessibleName(tr("Page"));
+  placeholder_->viewport()->installEventFilter(this);
+  stack_ = new QStackedLayout(this);
+  stack_->setContentsMargins(0, 0, 0, 0);
+  // The web view lays its page out at its real size while still covered.
+  stack_->setStackingMode(QStackedLayout::StackAll);
+  stack_->addWidget(placeholder_);
+}
+
+bool PageView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == placeholder_->viewport() && event->type() == QEvent::Paint && !placeholder_drawn_) {
+    placeholder_drawn_ = true;
+    if (pending_) Q_EMIT pageDrawn();
+    // After this paint reaches the screen: the engine's start blocks.
+    QTimer::singleShot(0, this, &PageView::StartWebEngine);
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+QWebEngineView* PageView::webView() {
+  StartWebEngine();
+  return view_;
+}
+
+bool PageView::showingPlaceholder() const { return stack_->currentWidget() == placeholder_; }
+
+void PageView::StartWebEngine() {
+  if (view_) return;
+  profile_ = new QWebEngineProfile(this);  // off the record: pages leave nothing on disk
   profile_->installUrlSchemeHandler(kScheme, handler_);
   profile_->installUrlSchemeHandler(kResourceScheme, handler_);
   page_ = new PageWebPage(profile_, this);
@@ -244,9 +305,9 @@ PageView::PageView(QWidget* parent) : QWidget(parent) {
   view_->setObjectName("page_view");
   view_->setAccessibleName(tr("Page"));
   view_->setFocusPolicy(Qt::StrongFocus);
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(view_);
+  view_->setZoomFactor(zoom_);
+  stack_->addWidget(view_);
+  placeholder_->raise();
   InstallScripts();
   connect(page_, &QWebEnginePage::loadFinished, this, &PageView::OnLoadFinished);
   connect(page_, &QWebEnginePage::scrollPositionChanged, this, [this](const QPointF& at) {
@@ -256,16 +317,33 @@ PageView::PageView(QWidget* parent) : QWidget(parent) {
     scroll_.height = static_cast<uint32_t>(std::max(0.0, size.height()));
   });
   connect(page_, &QWebEnginePage::selectionChanged, this, &PageView::selectionChanged);
-  page_->setHtml(QString(), QUrl("about:blank"));
+  if (pending_) {
+    page_->load(QUrl(QStringLiteral("fvxapp://%1/%2").arg(kPageHost).arg(serial_)));
+  } else {
+    page_->setHtml(QString(), QUrl("about:blank"));
+    stack_->setCurrentWidget(view_);
+    placeholder_->hide();
+  }
+}
+
+void PageView::ShowInPlaceholder() {
+  placeholder_->document()->setDefaultStyleSheet(dark_ ? QStringLiteral("a { color: #8ab4f8; }")
+                                                       : QString());
+  placeholder_->setHtml(DecodeBookText(
+      std::string_view(handler_->html.constData(), static_cast<size_t>(handler_->html.size())),
+      handler_->charset));
+  if (!anchor_.isEmpty()) placeholder_->scrollToAnchor(anchor_);
+  if (placeholder_drawn_) Q_EMIT pageDrawn();
 }
 
 PageView::~PageView() {
   // The page goes before the profile it was made with.
-  view_->setPage(nullptr);
+  if (view_) view_->setPage(nullptr);
   delete page_;
 }
 
 void PageView::InstallScripts() {
+  if (!page_) return;
   QWebEngineScriptCollection& scripts = page_->scripts();
   scripts.clear();
   QWebEngineScript links;
@@ -291,7 +369,9 @@ void PageView::ShowPage(const QByteArray& html, const QByteArray& charset, const
   loaded_ = false;
   pending_ = true;
   highlight_visible_ = true;
-  page_->load(QUrl(QStringLiteral("fvxapp://%1/%2").arg(kPageHost).arg(++serial_)));
+  ++serial_;
+  if (!page_ || showingPlaceholder()) ShowInPlaceholder();
+  if (page_) page_->load(QUrl(QStringLiteral("fvxapp://%1/%2").arg(kPageHost).arg(serial_)));
 }
 
 void PageView::AllowFile(const QString& path) { handler_->files.insert(path); }
@@ -324,12 +404,19 @@ void PageView::OnLoadFinished(bool ok) {
       scroll_.height = values[1].toUInt();
     }
     loaded_ = ok;
+    if (showingPlaceholder()) {
+      stack_->setCurrentWidget(view_);
+      placeholder_->hide();
+      placeholder_->clear();
+      Q_EMIT pageDrawn();
+    }
     Q_EMIT pageShown();
   });
 }
 
 void PageView::SetHighlightVisible(bool visible) {
   highlight_visible_ = visible;
+  if (!page_) return;
   page_->runJavaScript(
       QStringLiteral("(function(){for(var i=0;i<document.styleSheets.length;++i){"
                      "var s=document.styleSheets[i];if(s.title==='fvx_search_style_sheet')"
@@ -341,38 +428,55 @@ void PageView::SetHighlightVisible(bool visible) {
 ScrollState PageView::scrollState() const { return scroll_; }
 
 void PageView::ScrollTo(uint32_t offset) {
+  StartWebEngine();
   page_->runJavaScript(QStringLiteral("window.scrollTo(0,%1);").arg(offset), kWorld);
 }
 
 void PageView::VisibleTopCount(std::function<void(uint32_t)> done) {
+  StartWebEngine();
   page_->runJavaScript(kVisibleTopScript, kWorld, [done = std::move(done)](const QVariant& v) {
     done(v.toUInt());
   });
 }
 
-bool PageView::hasSelection() const { return page_->hasSelection(); }
-QString PageView::selectedText() const { return page_->selectedText(); }
-void PageView::CopySelection() { page_->triggerAction(QWebEnginePage::Copy); }
+bool PageView::hasSelection() const { return page_ && page_->hasSelection(); }
+QString PageView::selectedText() const { return page_ ? page_->selectedText() : QString(); }
+void PageView::CopySelection() {
+  if (page_) page_->triggerAction(QWebEnginePage::Copy);
+}
 
 void PageView::SetDragMode(bool on) {
   drag_ = on;
+  if (!page_) return;
   page_->runJavaScript(QStringLiteral("window.__fvxDrag=%1;").arg(on ? "true" : "false"), kWorld);
 }
 
 void PageView::SetDarkTheme(bool on) {
   dark_ = on;
+  // The light text view draws the page on its own colours.
+  QPalette colours = palette();
+  if (on) {
+    colours.setColor(QPalette::Base, QColor(0x1e, 0x1f, 0x22));
+    colours.setColor(QPalette::Text, QColor(0xdc, 0xdc, 0xdc));
+  }
+  placeholder_->setPalette(colours);
   InstallScripts();
-  page_->runJavaScript(DarkScript(on), kWorld);
+  if (page_) page_->runJavaScript(DarkScript(on), kWorld);
 }
 
-void PageView::SetZoom(double factor) { view_->setZoomFactor(factor); }
-double PageView::zoom() const { return view_->zoomFactor(); }
+void PageView::SetZoom(double factor) {
+  zoom_ = factor;
+  if (view_) view_->setZoomFactor(factor);
+}
+double PageView::zoom() const { return view_ ? view_->zoomFactor() : zoom_; }
 
 void PageView::FindText(const QString& text, bool backwards) {
+  StartWebEngine();
   page_->findText(text, backwards ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags());
 }
 
 bool PageView::PrintToPdf(const QString& path) {
+  StartWebEngine();
   bool success = false;
   QEventLoop loop;
   auto connection = connect(page_, &QWebEnginePage::pdfPrintingFinished, &loop,
@@ -395,6 +499,7 @@ QVariant PageView::Evaluate(const QString& script, int timeout_ms) {
     QEventLoop loop;
   };
   auto wait = std::make_shared<Wait>();
+  StartWebEngine();
   page_->runJavaScript(script, kWorld, [wait](const QVariant& value) {
     wait->result = value;
     wait->done = true;

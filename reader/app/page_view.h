@@ -6,6 +6,11 @@
 // the page template names), served from memory and the program's resources.
 // RegisterPageSchemes() must run before the QApplication exists.
 //
+// The web engine takes about a second to start. Until it has shown its
+// first page, pages appear in a light text view (links inert there), and
+// the engine starts only once that view has been drawn, so the window comes
+// up with its first page at once.
+//
 // Link clicks never navigate: a script reports the link's attribute text as
 // written in the page, and linkClicked() hands it over unchanged, so "<",
 // ">" and "%" escapes of an "fvxapp://<a:b:c>text" link reach the engine as
@@ -20,6 +25,8 @@
 #include <optional>
 #include <set>
 
+class QStackedLayout;
+class QTextBrowser;
 class QWebEngineView;
 class QWebEngineProfile;
 
@@ -69,23 +76,35 @@ class PageView : public QWidget {
   QVariant Evaluate(const QString& script, int timeout_ms = 5000);
   // Whether the last page finished loading.
   bool isLoaded() const { return loaded_; }
-  QWebEngineView* webView() const { return view_; }
+  // The web view (started now when it was not yet).
+  QWebEngineView* webView();
+  // Whether pages are still shown by the light text view.
+  bool showingPlaceholder() const;
   const QByteArray& pageBytes() const;
 
  Q_SIGNALS:
   void linkClicked(const QByteArray& raw_link);
   void externalLinkClicked(const QUrl& url);
   void pageShown();
+  // A page was drawn, by the text view or by the web view.
+  void pageDrawn();
   void selectionChanged();
 
  private:
   void OnLoadFinished(bool ok);
   void InstallScripts();
+  void StartWebEngine();
+  void ShowInPlaceholder();
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
   QWebEngineProfile* profile_ = nullptr;
   PageSchemeHandler* handler_ = nullptr;
   PageWebPage* page_ = nullptr;
   QWebEngineView* view_ = nullptr;
+  QStackedLayout* stack_ = nullptr;
+  QTextBrowser* placeholder_ = nullptr;
+  bool placeholder_drawn_ = false;
+  double zoom_ = 1.0;
   QString anchor_;
   std::optional<ScrollState> restore_;
   ScrollState scroll_;

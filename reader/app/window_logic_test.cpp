@@ -1,12 +1,16 @@
 // The window's plain logic, without a web view: the compiler's hand-over
-// message, the character set rule, the recent-file list, the command line.
+// message, the character set rule, the recent-file list, the command line,
+// the page font alias.
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fontconfig/fontconfig.h>
 
 #include "platform/registry.h"
 #include "reader/app/book_text.h"
 #include "reader/app/hand_over.h"
 #include "reader/app/main_window.h"
+#include "reader/app/page_fonts.h"
 #include "reader/app/recent_files.h"
 
 namespace fvx::reader::app {
@@ -71,6 +75,76 @@ class WindowLogicTest : public QObject {
     QCOMPARE(loaded.paths()[1], QStringLiteral("/b/Book5.fvx"));
     QCOMPARE(loaded.paths()[2], QStringLiteral("/b/Book9.fvx"));
     QVERIFY(!loaded.paths().contains("/b/Book2.fvx"));
+  }
+
+  // The web engine uses a font only when the first family a request turns
+  // into is the family of the font matched: with the alias that holds for
+  // "Microsoft Sans Serif" and the desktop's sans-serif font; without it
+  // the request keeps its own name first and the engine falls back.
+  void pageFontIsTheDesktopsSansSerif() {
+    QTemporaryDir dir;
+    const QByteArray before = qgetenv("FONTCONFIG_FILE");
+    qunsetenv("FONTCONFIG_FILE");
+    const QString path = InstallPageFontAlias(dir.path());
+    QVERIFY(!path.isEmpty());
+    QCOMPARE(qEnvironmentVariable("FONTCONFIG_FILE"), path);
+    QVERIFY(PageFontConfig({}, "Sans X").contains("<include ignore_missing=\"yes\">/etc/fonts/fonts.conf"));
+    // A second start (FONTCONFIG_FILE already ours) leaves the file as it is.
+    QCOMPARE(InstallPageFontAlias(dir.path()), path);
+    QFile written(path);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const QByteArray config = written.readAll();
+    QVERIFY(config.contains("<family>Microsoft Sans Serif</family>"));
+    QVERIFY(config.contains(QStringLiteral("<prefer><family>%1</family><family>sans-serif</family>")
+                                .arg(DesktopFamilyOf("sans-serif", {}))
+                                .toUtf8()));
+    QVERIFY(!config.contains(path.toUtf8()));  // never includes itself
+
+    struct Answer {
+      QString first;    // the first family after the rules
+      QString matched;  // the family of the font chosen
+    };
+    auto ask = [](FcConfig* config, const char* family) {
+      FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>(family));
+      FcConfigSubstitute(config, pattern, FcMatchPattern);
+      FcDefaultSubstitute(pattern);
+      Answer answer;
+      FcChar8* text = nullptr;
+      if (FcPatternGetString(pattern, FC_FAMILY, 0, &text) == FcResultMatch) {
+        answer.first = QString::fromUtf8(reinterpret_cast<const char*>(text));
+      }
+      FcResult result;
+      FcPattern* match = FcFontMatch(config, pattern, &result);
+      if (match && FcPatternGetString(match, FC_FAMILY, 0, &text) == FcResultMatch) {
+        answer.matched = QString::fromUtf8(reinterpret_cast<const char*>(text));
+      }
+      if (match) FcPatternDestroy(match);
+      FcPatternDestroy(pattern);
+      return answer;
+    };
+    auto load = [](const QString& file) {
+      FcConfig* config = FcConfigCreate();
+      FcConfigParseAndLoad(config, reinterpret_cast<const FcChar8*>(file.toUtf8().constData()),
+                           FcTrue);
+      FcConfigBuildFonts(config);
+      return config;
+    };
+    FcConfig* ours = load(path);
+    const Answer sans = ask(ours, "sans-serif");
+    const Answer page = ask(ours, "Microsoft Sans Serif");
+    QVERIFY(!sans.matched.isEmpty());
+    QCOMPARE(page.first, sans.matched);
+    QCOMPARE(page.matched, sans.matched);
+    FcConfigDestroy(ours);
+    FcConfig* desktop = load("/etc/fonts/fonts.conf");
+    QCOMPARE(ask(desktop, "Microsoft Sans Serif").first, QStringLiteral("Microsoft Sans Serif"));
+    FcConfigDestroy(desktop);
+
+    if (before.isNull()) {
+      qunsetenv("FONTCONFIG_FILE");
+    } else {
+      qputenv("FONTCONFIG_FILE", before);
+    }
   }
 
   void commandLine() {
