@@ -369,7 +369,13 @@ HttpResponse BookSite::SubjectFrame(ServedBook& book, const std::string& which,
   html += "<a href=\"" + base + (subject ? "?from=" + std::to_string(*row / kRowsPerPage * kRowsPerPage) : "") +
           "\">Subjects</a>";
   html += neighbour(1, "next", "Next &rsaquo;");
-  html += "</nav>" + SearchForm(book, fields);
+  html += "</nav>";
+  // A tree book's subject leads to its children, as the reader's tree does.
+  if (subject && document->IsTreeMode() && document->GoToChildrenOfSubject(*subject)) {
+    html += "<p><a class=\"children\" href=\"" + base + "children/" + std::to_string(*subject) +
+            "\">" + std::to_string(document->ListRowCount()) + " under this subject</a></p>";
+  }
+  html += SearchForm(book, fields);
   html += "<iframe id=\"page\" class=\"page\" title=\"" + BookText(book, title) + "\" src=\"" + base +
           "page/" + which + (params.empty() ? "" : "?" + HtmlEscape(params)) + "\"></iframe>";
   html += "<script>" + std::string(kFrameScript) + "</script>" + PageEnd();

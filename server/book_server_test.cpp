@@ -472,6 +472,32 @@ TEST_F(BookServerTest, NewReplacedAndRemovedBooksShowOnlyOnceWhole) {
   EXPECT_EQ(Get("/b/shelf/").status, 200);
 }
 
+// A tree book: the children of a subject, as the engine's tree lists them.
+TEST_F(BookServerTest, ChildrenOfATreeBookSubject) {
+  testing::TestBookSpec spec;
+  spec.subjects = {{"Animals", "", false}, {"Cats", "", false}, {"Lions", "", false},
+                   {"Plants", "", false}, {"Tigers", "", false}};
+  testing::TestCategory tree;
+  tree.name = "FvxChildOf";
+  tree.flags = 0x8;  // internal
+  tree.names = {"Animals", "Cats", "root"};
+  tree.values_of_subject = {{2}, {0}, {1}, {2}, {1}};
+  spec.categories = {tree};
+  WriteFile(folder_ + "/tree.fvx", testing::BuildTestBook(spec));
+  shelf_->Rescan();
+  shelf_->Rescan();
+  const Reply cats = Get("/b/tree/children/1");
+  ASSERT_EQ(cats.status, 200);
+  EXPECT_EQ(ListedSubjects(cats.body), "2\n4\n");
+  EXPECT_EQ(Get("/b/tree/children/2").status, 404);  // Lions have none
+  EXPECT_NE(Get("/b/tree/s/1").body.find("href=\"/b/tree/children/1\">2 under this subject</a>"),
+            std::string::npos);
+  EXPECT_EQ(Get("/b/tree/s/2").body.find("class=\"children\""), std::string::npos);
+  EXPECT_EQ(Get("/b/tree/children/9").status, 404);
+  // The subject list is every subject, not a tree level.
+  EXPECT_NE(Get("/b/tree/").body.find("<a href=\"/b/tree/s/4\">Tigers</a>"), std::string::npos);
+}
+
 int Connect(uint16_t port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address = {};
