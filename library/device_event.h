@@ -30,7 +30,6 @@ class DeviceEvent {
 
 // Waits until one of the events is set or the time is up. Returns the
 // position in the list of the first event that is set, or -1 on time-out.
-int WaitForAny(std::initializer_list<const DeviceEvent*> events,
-               std::chrono::milliseconds timeout);
+int WaitForAny(std::initializer_list<const DeviceEvent*> events, std::chrono::milliseconds timeout);
 
 }  // namespace fvx::library

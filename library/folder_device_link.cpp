@@ -52,7 +52,7 @@ struct DirCloser {
 };
 using DirPtr = std::unique_ptr<DIR, DirCloser>;
 
-std::string Trim(std::string text) {
+std::string Trim(const std::string& text) {
   const char* space = " \t\r\n";
   size_t first = text.find_first_not_of(space);
   if (first == std::string::npos) return {};
@@ -174,7 +174,8 @@ CeHandle FolderDeviceLink::CeFindFirstFile(std::string_view pattern, CeFindData*
       found.size = static_cast<uint64_t>(info.st_size);
       found.attributes = IsReadOnly(info) ? kCeAttributeReadOnly : kCeAttributeNormal;
     }
-    if (name[0] == '.') found.attributes = (found.attributes & ~kCeAttributeNormal) | kCeAttributeHidden;
+    if (name[0] == '.')
+      found.attributes = (found.attributes & ~kCeAttributeNormal) | kCeAttributeHidden;
     find.entries.push_back(std::move(found));
   }
   // Directory order depends on the file system; name order makes "the
@@ -291,8 +292,7 @@ bool FolderDeviceLink::CeCreateDirectory(std::string_view path) {
   return ::mkdir(local.c_str(), 0777) == 0 || Fail(ErrorOf(errno));
 }
 
-CeHandle FolderDeviceLink::CeCreateFile(std::string_view path, uint32_t access,
-                                        uint32_t creation) {
+CeHandle FolderDeviceLink::CeCreateFile(std::string_view path, uint32_t access, uint32_t creation) {
   std::lock_guard lock(mutex_);
   std::string local;
   if (!Connected() || !LocalPath(path, &local)) return kInvalidCeHandle;
@@ -366,7 +366,8 @@ bool FolderDeviceLink::CeMoveFile(std::string_view from, std::string_view to) {
   if (!Connected() || !LocalPath(from, &local_from) || !LocalPath(to, &local_to)) return false;
   struct stat info {};
   if (::lstat(local_from.c_str(), &info) != 0) return Fail(kCeErrorFileNotFound);
-  if (::renameat2(AT_FDCWD, local_from.c_str(), AT_FDCWD, local_to.c_str(), RENAME_NOREPLACE) == 0) {
+  if (::renameat2(AT_FDCWD, local_from.c_str(), AT_FDCWD, local_to.c_str(), RENAME_NOREPLACE) ==
+      0) {
     return true;
   }
   if (errno != EINVAL && errno != ENOSYS) return Fail(ErrorOf(errno));

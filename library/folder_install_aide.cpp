@@ -128,8 +128,8 @@ int32_t FolderInstallAide::QueueForCard(std::string_view user, uint32_t slot,
   if (folder.empty()) return kAideNoSuchUser;
   std::vector<uint32_t> slots = Slots(std::string(user));
   if (std::find(slots.begin(), slots.end(), slot) == slots.end()) return kAideNoSuchSlot;
-  std::string card_queue = platform::JoinPath(platform::JoinPath(folder, kPalmCardQueueFolder),
-                                              std::to_string(slot));
+  std::string card_queue =
+      platform::JoinPath(platform::JoinPath(folder, kPalmCardQueueFolder), std::to_string(slot));
   return Queue(card_queue, path);
 }
 

@@ -78,15 +78,16 @@ bool InstallOnPalm(PalmInstallAide& aide, std::string_view book_path, std::strin
   const std::string book(book_path);
   const size_t name_start = platform::LastPathSeparator(book) + 1;
   const size_t dot = book.rfind('.');
-  if (dot == std::string::npos || dot < name_start || CompareNoCase(book.substr(dot), ".fvx") != 0) {
+  if (dot == std::string::npos || dot < name_start ||
+      CompareNoCase(book.substr(dot), ".fvx") != 0) {
     return false;
   }
   const std::string database_name = book.substr(name_start, dot - name_start) + ".pdb";
 
   PrivateFolder staging(staging_folder);
-  const std::string destination =
-      staging.path().empty() ? book.substr(0, dot) + ".pdb"
-                             : platform::JoinPath(staging.path(), database_name);
+  const std::string destination = staging.path().empty()
+                                      ? book.substr(0, dot) + ".pdb"
+                                      : platform::JoinPath(staging.path(), database_name);
   // Created anew: a file already there is the user's, not ours to replace
   // and delete.
   int fd = ::open(destination.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -94,8 +95,8 @@ bool InstallOnPalm(PalmInstallAide& aide, std::string_view book_path, std::strin
   platform::File copy(fd);
   bool copied = CopyFileContents(book, copy);
   copy.Close();
-  int32_t result = copied ? Queue(aide, std::string(user_name), to_card, destination)
-                          : kAideCannotQueue;
+  int32_t result =
+      copied ? Queue(aide, std::string(user_name), to_card, destination) : kAideCannotQueue;
   ::unlink(destination.c_str());
   return result == kAideOk || result == kAideQueuedAgain;
 }

@@ -111,8 +111,8 @@ TEST_F(InstallOnPalmTest, RefusedBooksAndUsers) {
   WriteAll(dir_ / "Books" / "Atlas", "text");
   EXPECT_FALSE(InstallOnPalm(aide, (dir_ / "Books" / "Atlas.txt").string(), "Alice", false,
                              staging_.string()));
-  EXPECT_FALSE(InstallOnPalm(aide, (dir_ / "Books" / "Atlas").string(), "Alice", false,
-                             staging_.string()));
+  EXPECT_FALSE(
+      InstallOnPalm(aide, (dir_ / "Books" / "Atlas").string(), "Alice", false, staging_.string()));
   EXPECT_FALSE(InstallOnPalm(aide, (dir_ / "Books.fvx" / "Atlas").string(), "Alice", false,
                              staging_.string()));
   EXPECT_FALSE(InstallOnPalm(aide, (dir_ / "Books" / "Missing.fvx").string(), "Alice", false,

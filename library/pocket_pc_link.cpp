@@ -57,8 +57,7 @@ bool PocketPcLink::Connect() {
   RapiInit init;
   bool ok = false;
   if (device_.CeRapiInitEx(&init) >= 0) {
-    ok = WaitForAny({cancel.get(), &init.heRapiInit}, connect_wait_) == 1 &&
-         init.hrRapiInit >= 0;
+    ok = WaitForAny({cancel.get(), &init.heRapiInit}, connect_wait_) == 1 && init.hrRapiInit >= 0;
   }
   if (!ok) device_.CeRapiUninit();
   std::lock_guard lock(mutex_);
@@ -99,8 +98,8 @@ void PocketPcLink::Report(uint64_t copied) {
   if (listener_) listener_(percentage);
 }
 
-bool PocketPcLink::CopyFile(const std::string& path, const std::string& card_name,
-                            bool overwrite, bool* already_there) {
+bool PocketPcLink::CopyFile(const std::string& path, const std::string& card_name, bool overwrite,
+                            bool* already_there) {
   if (already_there != nullptr) *already_there = false;
   if (path.empty() || busy_) return false;
   platform::File source = platform::File::OpenForReading(path);

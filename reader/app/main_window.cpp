@@ -252,10 +252,12 @@ void MainWindow::CreateActions() {
           &QAction::triggered, this, &MainWindow::OpenFileDialog);
   // Handheld transfers of the open book (nothing without one).
   connect(AddCommand(kCmdTransferPalm, tr("Transfer To Palm")), &QAction::triggered, this, [this] {
-    if (document_) ShowTransferToPalm(this, QString::fromStdString(document_->FilePath()), *registry_);
+    if (!document_) return;
+    ShowTransferToPalm(this, QString::fromStdString(document_->FilePath()), *registry_);
   });
   connect(AddCommand(kCmdTransferPpc, tr("Transfer To PPC")), &QAction::triggered, this, [this] {
-    if (document_) ShowTransferToPpc(this, QString::fromStdString(document_->FilePath()), *registry_);
+    if (!document_) return;
+    ShowTransferToPpc(this, QString::fromStdString(document_->FilePath()), *registry_);
   });
   connect(AddCommand(kCmdImport, tr("Import")), &QAction::triggered, this,
           [this] { StartCompiler({}); });

@@ -60,8 +60,8 @@ bool TransferPalmDialog::Transfer() {
 
 void ShowTransferToPalm(QWidget* parent, const QString& book_path, platform::Registry& registry) {
   TransferPalmDialog dialog(
-      book_path,
-      std::make_unique<library::FolderInstallAide>(library::PalmUsersFolder(registry)), parent);
+      book_path, std::make_unique<library::FolderInstallAide>(library::PalmUsersFolder(registry)),
+      parent);
   dialog.exec();
 }
 

@@ -116,7 +116,8 @@ void TransferPpcDialog::StartCopy(const std::string& card) {
   ShowProgressText(tr("Connecting with PPC..."));
   Run([this, card] {
     bool ok = link_->CopyFile(book_path_, card, true, nullptr);
-    QMetaObject::invokeMethod(this, [this, ok] { Copied(ok); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, ok] { Copied(ok); }, Qt::QueuedConnection);
   });
 }
 

@@ -114,8 +114,8 @@ class TransferWindowsTest : public QObject {
   void ppcCardOrMainMemory() {
     const QString book = dir_.path() + "/Atlas.fvx";
     WriteFile(book, QByteArray(5000, 'b'));
-    TransferPpcDialog dialog(book, std::make_unique<library::FolderDeviceLink>(device_.toStdString()),
-                             nullptr, 200ms);
+    TransferPpcDialog dialog(
+        book, std::make_unique<library::FolderDeviceLink>(device_.toStdString()), nullptr, 200ms);
     dialog.findChild<QCheckBox*>("166")->setChecked(true);
     QSignalSpy finished(&dialog, &TransferPpcDialog::transferFinished);
     // No card: said, and the book goes to main memory.
@@ -161,7 +161,8 @@ class TransferWindowsTest : public QObject {
     const QString book = dir_.path() + "/Atlas.fvx";
     WriteFile(book, QByteArray(100, 'd'));
     TransferPpcDialog dialog(
-        book, std::make_unique<library::FolderDeviceLink>((dir_.path() + "/unplugged").toStdString()),
+        book,
+        std::make_unique<library::FolderDeviceLink>((dir_.path() + "/unplugged").toStdString()),
         nullptr, 60s);
     dialog.show();
     QSignalSpy finished(&dialog, &TransferPpcDialog::transferFinished);

@@ -57,8 +57,8 @@ bool Parse(const std::vector<std::string>& args, SendOptions* options) {
 }
 
 int Finish(bool ok, int success_id, int failure_id) {
-  std::string text = library::MessagePlainText(library::TransferMessageText(ok ? success_id
-                                                                               : failure_id));
+  std::string text =
+      library::MessagePlainText(library::TransferMessageText(ok ? success_id : failure_id));
   std::fputs(text.c_str(), ok ? stdout : stderr);
   return ok ? kExitOk : kExitFailed;
 }
@@ -76,10 +76,10 @@ int SendToPocketPc(const SendOptions& options) {
     std::vector<std::string> cards;
     if (!link.ListStorageCards(&cards) || cards.empty()) {
       status("");
-      std::fputs(library::MessagePlainText(
-                     library::TransferMessageText(library::kMsgCardDetailsFailed))
-                     .c_str(),
-                 stderr);
+      std::fputs(
+          library::MessagePlainText(library::TransferMessageText(library::kMsgCardDetailsFailed))
+              .c_str(),
+          stderr);
     } else {
       card = cards.front();
     }

@@ -104,8 +104,8 @@ TEST_F(SendCommandTest, ToAPalmUsersQueue) {
   EXPECT_EQ(fs::file_size(users / "Alice Smith" / "Install" / "Atlas.pdb"), 10000u);
 
   WriteFile(dir_ / "notes.txt", "text");
-  Result refused =
-      Fvx({"send", (dir_ / "notes.txt").string(), "--palm", users.string(), "--user", "Alice Smith"});
+  Result refused = Fvx(
+      {"send", (dir_ / "notes.txt").string(), "--palm", users.string(), "--user", "Alice Smith"});
   EXPECT_EQ(refused.exit_code, 1);
   EXPECT_EQ(refused.err,
             "Installation failed!\n\nThere was a problem in installing the file.\nPlease refer to "
