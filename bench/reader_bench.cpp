@@ -18,11 +18,8 @@
 #include <random>
 #include <string>
 
+#include "bench/bench_book.h"
 #include "bookformat/byte_source.h"
-#include "compiler/app/book_compiler.h"
-#include "compiler/backend/book_writer.h"
-#include "compiler/base/test_sinks.h"
-#include "compiler/frontend/text_source_reader.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "reader/book_document.h"
@@ -48,9 +45,7 @@ long PeakRssKb() {
   return usage.ru_maxrss;
 }
 
-std::string CacheFolder() {
-  return fvx::platform::JoinPath(fvx::platform::ProgramDirectory(), "../reader-bench-cache");
-}
+std::string CacheFolder() { return fvx::bench::BenchCacheFolder("reader-bench-cache"); }
 
 // Pseudo-words from syllables: a vocabulary of a few thousand words whose
 // frequencies fall off, as in real text.
@@ -104,41 +99,9 @@ bool WriteSource(const std::string& path) {
   return out.Write(chunk.data(), chunk.size());
 }
 
-class QuietSink : public fvx::compiler::MessageSink {
- public:
-  void Report(fvx::compiler::Level level, const std::string& text) override {
-    if (level == fvx::compiler::Level::kError || level == fvx::compiler::Level::kFatal) {
-      std::fprintf(stderr, "compile: %s\n", text.c_str());
-    }
-  }
-};
-
 // The book, compiled on first use.
 std::string BenchBook() {
-  const std::string folder = CacheFolder();
-  const std::string book = folder + "/reader_bench.fvx";
-  struct stat status {};
-  if (stat(book.c_str(), &status) == 0 && status.st_size > 0) return book;
-  fvx::platform::EnsureDirectory(folder);
-  const std::string source = folder + "/reader_bench.txt";
-  std::printf("generating %s ...\n", source.c_str());
-  if (!WriteSource(source)) return {};
-  stat(source.c_str(), &status);
-  std::printf("compiling %.1f MB of source (once; the book stays in %s) ...\n",
-              static_cast<double>(status.st_size) / 1e6, folder.c_str());
-  std::fflush(stdout);
-  QuietSink sink;
-  fvx::compiler::FixedOptions options;
-  fvx::compiler::BookWriterOptions writer_options;
-  writer_options.worker_threads = 2;
-  fvx::compiler::CBookWriter writer(writer_options);
-  fvx::compiler::CBookCompiler compiler(&sink, nullptr, &options);
-  compiler.SetBackEnd(&writer);
-  fvx::compiler::CTextSourceReader reader;
-  const auto start = Clock::now();
-  if (!compiler.Compile(reader, source, book, false)) return {};
-  std::printf("compiled in %.1f s\n", Milliseconds(start, Clock::now()) / 1000);
-  return book;
+  return fvx::bench::CachedBenchBook(CacheFolder(), "reader_bench", WriteSource, true);
 }
 
 // Counts what a document reads from its file.

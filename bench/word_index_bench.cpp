@@ -22,10 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/app/book_compiler.h"
-#include "compiler/backend/book_writer.h"
-#include "compiler/base/test_sinks.h"
-#include "compiler/frontend/text_source_reader.h"
+#include "bench/bench_book.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "reader/book_document.h"
@@ -59,9 +56,7 @@ double Milliseconds(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-std::string CacheFolder() {
-  return fvx::platform::JoinPath(fvx::platform::ProgramDirectory(), "../word-index-bench-cache");
-}
+std::string CacheFolder() { return fvx::bench::BenchCacheFolder("word-index-bench-cache"); }
 
 std::vector<std::string> Vocabulary() {
   static const char* kSyllables[] = {"ka", "lo", "mi",  "ren", "tas", "vo",  "sel", "dor",
@@ -116,37 +111,8 @@ bool WriteSource(const std::string& path) {
   return out.Write(chunk.data(), chunk.size());
 }
 
-class QuietSink : public fvx::compiler::MessageSink {
- public:
-  void Report(fvx::compiler::Level level, const std::string& text) override {
-    if (level == fvx::compiler::Level::kError || level == fvx::compiler::Level::kFatal) {
-      std::fprintf(stderr, "compile: %s\n", text.c_str());
-    }
-  }
-};
-
 std::string BenchBook() {
-  const std::string folder = CacheFolder();
-  const std::string book = folder + "/word_index_bench.fvx";
-  struct stat status {};
-  if (stat(book.c_str(), &status) == 0 && status.st_size > 0) return book;
-  fvx::platform::EnsureDirectory(folder);
-  const std::string source = folder + "/word_index_bench.txt";
-  std::printf("generating %s ...\n", source.c_str());
-  if (!WriteSource(source)) return {};
-  std::printf("compiling (once) ...\n");
-  std::fflush(stdout);
-  QuietSink sink;
-  fvx::compiler::FixedOptions options;
-  fvx::compiler::BookWriterOptions writer_options;
-  writer_options.worker_threads = 2;
-  fvx::compiler::CBookWriter writer(writer_options);
-  fvx::compiler::CBookCompiler compiler(&sink, nullptr, &options);
-  compiler.SetBackEnd(&writer);
-  fvx::compiler::CTextSourceReader reader;
-  if (!compiler.Compile(reader, source, book, false)) return {};
-  std::remove(source.c_str());
-  return book;
+  return fvx::bench::CachedBenchBook(CacheFolder(), "word_index_bench", WriteSource, false);
 }
 
 struct Timing {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/paths.h"
+#include "platform/sqlite.h"
 
 namespace fvx::platform {
 namespace {
@@ -45,57 +46,10 @@ std::vector<std::string_view> SplitKey(std::string_view key) {
   return parts;
 }
 
-// One prepared statement, finalized when it goes out of scope.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
+using Statement = SqlStatement;
 
-  bool ok() const { return stmt_ != nullptr; }
-  void Bind(int index, int64_t value) { sqlite3_bind_int64(stmt_, index, value); }
-  void BindText(int index, std::string_view text) {
-    sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-  }
-  void BindBlob(int index, std::string_view data) {
-    sqlite3_bind_blob(stmt_, index, data.data(), static_cast<int>(data.size()), SQLITE_TRANSIENT);
-  }
-  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
-  int64_t Int(int column) { return sqlite3_column_int64(stmt_, column); }
-  std::string Bytes(int column) {
-    const void* data = sqlite3_column_blob(stmt_, column);
-    int size = sqlite3_column_bytes(stmt_, column);
-    return data ? std::string(static_cast<const char*>(data), static_cast<size_t>(size))
-                : std::string();
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// BEGIN IMMEDIATE takes the write lock up front, so two writers never
-// deadlock upgrading read locks; the busy timeout makes the second one wait.
-class WriteTransaction {
- public:
-  explicit WriteTransaction(sqlite3* db) : db_(db) {
-    ok_ = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
-  ~WriteTransaction() {
-    if (ok_ && !done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  }
-  bool ok() const { return ok_; }
-  bool Commit() {
-    done_ = true;
-    return ok_ && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
-
- private:
-  sqlite3* db_;
-  bool ok_ = false;
-  bool done_ = false;
+struct WriteTransaction : SqlTransaction {
+  explicit WriteTransaction(sqlite3* db) : SqlTransaction(db, Mode::kImmediate) {}
 };
 
 std::string FolderOf(const std::string& path) {
@@ -257,7 +211,7 @@ std::optional<Registry::Value> Registry::QueryValue(RegistryRoot root, std::stri
   query.Bind(1, *id);
   query.BindText(2, name);
   if (query.Step() != SQLITE_ROW) return std::nullopt;
-  return Value{static_cast<int>(query.Int(0)), query.Bytes(1)};
+  return Value{static_cast<int>(query.Int(0)), std::string(query.Bytes(1))};
 }
 
 std::optional<std::string> Registry::QueryString(RegistryRoot root, std::string_view key,
@@ -338,7 +292,7 @@ std::vector<std::string> Registry::SubKeys(RegistryRoot root, std::string_view k
   Statement list(db_, "SELECT name FROM reg_keys WHERE parent = ?1 ORDER BY name COLLATE NOCASE, "
                       "name");
   list.Bind(1, *id);
-  while (list.Step() == SQLITE_ROW) names.push_back(list.Bytes(0));
+  while (list.Step() == SQLITE_ROW) names.emplace_back(list.Bytes(0));
   return names;
 }
 
@@ -350,7 +304,7 @@ std::vector<std::string> Registry::ValueNames(RegistryRoot root, std::string_vie
   Statement list(db_, "SELECT name FROM reg_values WHERE key_id = ?1 ORDER BY name COLLATE "
                       "NOCASE, name");
   list.Bind(1, *id);
-  while (list.Step() == SQLITE_ROW) names.push_back(list.Bytes(0));
+  while (list.Step() == SQLITE_ROW) names.emplace_back(list.Bytes(0));
   return names;
 }
 

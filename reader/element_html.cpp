@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bookformat/coding.h"
+#include "platform/ascii.h"
 
 namespace fvx::reader {
 namespace {
@@ -111,17 +112,6 @@ void AppendAttributes(std::string_view pairs, std::string* out) {
   }
 }
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 int Signed(uint32_t value) { return static_cast<int>(value); }
 
 // Writes the opening fragment of a tag element into *html; false when the
@@ -200,7 +190,7 @@ bool OpeningFragment(uint8_t code, PayloadReader* reader, ElementPictures* pictu
     case element::kUnknownTag: {
       const std::string name = reader->CString();
       if (!AppendFragment(html, "<" + name)) return false;
-      if (EqualsNoCase(name, "table")) html->append(" class=fvx_background_style ");
+      if (platform::EqualsIgnoringAsciiCase(name, "table")) html->append(" class=fvx_background_style ");
       return true;
     }
     case element::kUnknownClosingTag: {

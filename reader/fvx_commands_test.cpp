@@ -1,8 +1,6 @@
 // The reader's fvx commands, run as a user runs them, against the engine.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -12,30 +10,19 @@
 #include "bookformat/book_layout.h"
 #include "compiler/app/testing/compile_for_test.h"
 #include "platform/file.h"
+#include "platform/testing/command_output.h"
 #include "reader/book_document.h"
 #include "reader/picture_files.h"
 
 namespace fvx::reader {
 namespace {
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
+using Result = platform::testing::CommandOutput;
 
 // With errors_too, stderr is appended to out.
 Result Fvx(const std::string& arguments, bool errors_too = false) {
-  const std::string command = std::string(FVX_BINARY_DIR) + "/bin/fvx " + arguments +
-                              (errors_too ? " 2>&1" : " 2>/dev/null");
-  Result run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return platform::testing::RunCommandLine(std::string(FVX_BINARY_DIR) + "/bin/fvx " + arguments +
+                                           (errors_too ? " 2>&1" : " 2>/dev/null"));
 }
 
 std::string Quote(const std::string& text) { return "'" + text + "'"; }

@@ -22,44 +22,8 @@ constexpr const char* kTables[] = {"bodies", "headings"};
 // little to be worth the query; the book's own index takes over.
 constexpr size_t kMaxScanWords = 512;
 
-class Statement {
- public:
-  Statement(sqlite3* db, const std::string& sql) {
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  bool ok() const { return stmt_ != nullptr; }
-  sqlite3_stmt* get() const { return stmt_; }
-  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
-  std::string_view Bytes(int column) {
-    const void* data = sqlite3_column_blob(stmt_, column);
-    const int size = sqlite3_column_bytes(stmt_, column);
-    return data ? std::string_view(static_cast<const char*>(data), static_cast<size_t>(size))
-                : std::string_view();
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// A deferred read transaction: every statement of one search sees one state
-// of the file, whatever a build in another process commits meanwhile.
-class ReadTransaction {
- public:
-  explicit ReadTransaction(sqlite3* db) : db_(db) {
-    ok_ = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
-  ~ReadTransaction() {
-    if (ok_) sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  sqlite3* db_;
-  bool ok_;
-};
+using platform::SqlStatement;
+using platform::SqlTransaction;
 
 bool FileSize(const std::string& path, uint64_t* bytes) {
   struct stat status {};
@@ -176,8 +140,8 @@ bool WordIndexChecksum(sqlite3* db, std::string* checksum) {
   for (const char* table : kTables) {
     const std::string name(table);
     // Row 1 holds ranking totals, saved when the build commits; no search reads it.
-    Statement data(db, "SELECT id, block FROM " + name + "_data WHERE id <> 1 ORDER BY id");
-    Statement index(db, "SELECT segid, term, pgno FROM " + name + "_idx ORDER BY segid, term");
+    SqlStatement data(db, "SELECT id, block FROM " + name + "_data WHERE id <> 1 ORDER BY id");
+    SqlStatement index(db, "SELECT segid, term, pgno FROM " + name + "_idx ORDER BY segid, term");
     if (!data.ok() || !index.ok()) return false;
     int rc;
     while ((rc = data.Step()) == SQLITE_ROW) {
@@ -221,7 +185,7 @@ std::unique_ptr<WordIndex> WordIndex::Open(const std::string& path, const WordIn
     return nullptr;
   }
   std::unique_ptr<WordIndex> index(new WordIndex(std::move(db), book));
-  ReadTransaction transaction(index->db_.get());
+  SqlTransaction transaction(index->db_.get(), SqlTransaction::Mode::kDeferred);
   if (!transaction.ok() || !index->Verify(reason)) return nullptr;
   return index;
 }
@@ -337,7 +301,7 @@ bool WordIndex::ScanVocabulary(const std::string& table, const std::string& piec
       *ok = false;
       return false;
     }
-    Statement terms(db_.get(), "SELECT term FROM " + vocabulary);
+    SqlStatement terms(db_.get(), "SELECT term FROM " + vocabulary);
     int rc;
     while ((rc = terms.Step()) == SQLITE_ROW) all.emplace_back(terms.Bytes(0));
     if (rc != SQLITE_DONE) {
@@ -370,7 +334,7 @@ bool WordIndex::ScanVocabulary(const std::string& table, const std::string& piec
 WordIndex::Answer WordIndex::Find(const SearchQuery& query, std::vector<uint32_t>* subjects,
                                   std::string* reason, uint32_t from, uint32_t limit) {
   subjects->clear();
-  ReadTransaction transaction(db_.get());
+  SqlTransaction transaction(db_.get(), SqlTransaction::Mode::kDeferred);
   if (!transaction.ok() || !Verify(reason)) return Answer::kFailed;
   const std::string table = query.headings_only ? "headings" : "bodies";
   bool exact = !query.match_case && query.whole_words;

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sqlite.h"
 #include "reader/document.h"
 
 namespace fvx::reader {
@@ -35,14 +36,8 @@ struct WordIndexIdentity {
   uint64_t text_total = 0;
 };
 
-struct SqliteCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
-struct SqliteFinalizer {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using SqliteStatement = std::unique_ptr<sqlite3_stmt, SqliteFinalizer>;
+using platform::SqliteHandle;
+using platform::SqliteStatement;
 
 // <data home>/word-index
 std::string WordIndexFolder();

@@ -31,28 +31,14 @@ constexpr const char* kSchema =
     "INSERT INTO bodies(bodies, rank) VALUES('hashsize', 67108864);"
     "INSERT INTO headings(headings, rank) VALUES('hashsize', 16777216);";
 
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-  bool ok() const { return stmt_ != nullptr; }
-  sqlite3_stmt* get() const { return stmt_; }
-  // Binds (rowid, text) and runs the insert.
-  bool Insert(int64_t row, std::string_view text) {
-    sqlite3_bind_int64(stmt_, 1, row);
-    sqlite3_bind_text(stmt_, 2, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
-    const int rc = sqlite3_step(stmt_);
-    sqlite3_reset(stmt_);
-    return rc == SQLITE_DONE;
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
+// Binds (key, text) and runs a prepared two-column insert.
+bool InsertRow(platform::SqlStatement& insert, int64_t key, std::string_view text) {
+  insert.Bind(1, key);
+  insert.BindTextNoCopy(2, text);
+  const int rc = insert.Step();
+  insert.Reset();
+  return rc == SQLITE_DONE;
+}
 
 std::string FolderOf(const std::string& path) {
   const size_t slash = platform::LastPathSeparator(path);
@@ -153,8 +139,8 @@ WordIndexBuildStatus Build(BookDocument& document, const std::string& index_path
   }
   auto rollback = [&] { sqlite3_exec(db.get(), "ROLLBACK", nullptr, nullptr, nullptr); };
   {
-    Statement bodies(db.get(), "INSERT INTO bodies(rowid, body) VALUES(?1, ?2)");
-    Statement headings(db.get(), "INSERT INTO headings(rowid, heading) VALUES(?1, ?2)");
+    platform::SqlStatement bodies(db.get(), "INSERT INTO bodies(rowid, body) VALUES(?1, ?2)");
+    platform::SqlStatement headings(db.get(), "INSERT INTO headings(rowid, heading) VALUES(?1, ?2)");
     if (!bodies.ok() || !headings.ok()) {
       WordIndexBuildStatus status = sql_error("cannot prepare the build");
       rollback();
@@ -177,7 +163,7 @@ WordIndexBuildStatus Build(BookDocument& document, const std::string& index_path
         text.clear();
       }
       const std::string heading(document.Heading(subject));
-      if (!bodies.Insert(subject, text) || !headings.Insert(subject, heading)) {
+      if (!InsertRow(bodies, subject, text) || !InsertRow(headings, subject, heading)) {
         WordIndexBuildStatus status = sql_error("cannot write the index");
         rollback();
         return status;
@@ -200,12 +186,12 @@ WordIndexBuildStatus Build(BookDocument& document, const std::string& index_path
     return status;
   }
   {
-    Statement meta(db.get(), "INSERT INTO meta(key, value) VALUES(?1, ?2)");
+    platform::SqlStatement meta(db.get(), "INSERT INTO meta(key, value) VALUES(?1, ?2)");
     auto put = [&](const char* key, const std::string& value) {
-      sqlite3_bind_text(meta.get(), 1, key, -1, SQLITE_STATIC);
-      sqlite3_bind_text(meta.get(), 2, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
-      const int rc = sqlite3_step(meta.get());
-      sqlite3_reset(meta.get());
+      meta.BindTextNoCopy(1, key);
+      meta.BindTextNoCopy(2, value);
+      const int rc = meta.Step();
+      meta.Reset();
       return rc == SQLITE_DONE;
     };
     const bool written =

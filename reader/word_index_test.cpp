@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include <sstream>
 
 #include "compiler/app/testing/compile_for_test.h"
+#include "platform/testing/command_output.h"
 #include "reader/book_document.h"
 #include "reader/word_index.h"
 #include "reader/word_index_build.h"
@@ -579,22 +579,11 @@ TEST_F(WordIndexTest, BackgroundBuildAndListing) {
   EXPECT_TRUE(DropWordIndex(document_.BookId()));
 }
 
-struct CommandRun {
-  int status = -1;
-  std::string out;  // stdout and stderr
-};
+using CommandRun = platform::testing::CommandOutput;
 
 CommandRun Fvx(const std::string& arguments) {
-  const std::string command = std::string(FVX_BINARY_DIR) + "/bin/fvx " + arguments + " 2>&1";
-  CommandRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return platform::testing::RunCommandLine(std::string(FVX_BINARY_DIR) + "/bin/fvx " + arguments +
+                                           " 2>&1");
 }
 
 TEST_F(WordIndexTest, IndexCommandAndExplain) {

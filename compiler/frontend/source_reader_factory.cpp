@@ -2,23 +2,10 @@
 
 #include "compiler/frontend/converting_source_reader.h"
 #include "compiler/frontend/text_source_reader.h"
+#include "platform/ascii.h"
 #include "platform/paths.h"
 
 namespace fvx::compiler {
-namespace {
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 SourceKind SourceKindOf(std::string_view path) {
   const size_t separator = platform::LastPathSeparator(path);
@@ -27,8 +14,8 @@ SourceKind SourceKindOf(std::string_view path) {
     return SourceKind::kUnknown;
   }
   const std::string_view extension = path.substr(dot);
-  if (EqualsIgnoringCase(extension, ".txt")) return SourceKind::kText;
-  if (EqualsIgnoringCase(extension, ".fv")) return SourceKind::kFvBook;
+  if (platform::EqualsIgnoringAsciiCase(extension, ".txt")) return SourceKind::kText;
+  if (platform::EqualsIgnoringAsciiCase(extension, ".fv")) return SourceKind::kFvBook;
   return SourceKind::kUnknown;
 }
 

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string_view>
+
+namespace fvx::platform {
+
+// Case-blind comparison of ASCII names (file extensions, tag names): only
+// A to Z fold, whatever the locale, so bytes of other scripts stay distinct.
+inline bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace fvx::platform
