@@ -11,8 +11,8 @@
 #include <fstream>
 #include <memory>
 
-#include "library/library_list.h"
 #include "library/library_settings.h"
+#include "platform/ascii.h"
 #include "platform/paths.h"
 
 namespace fvx::library {
@@ -71,10 +71,6 @@ std::vector<std::string> KeyParts(std::string_view path) {
     start = end + 1;
   }
   return parts;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  return CompareNoCase(a, b) == 0;
 }
 
 }  // namespace
@@ -230,8 +226,9 @@ uint32_t FolderDeviceLink::CeRegOpenKeyEx(CeKey key, std::string_view subkey, Ce
   std::vector<std::string> parts = KeyParts(subkey);
   Key opened;
   if (key == kCeHkeyLocalMachine) {
-    if (parts.size() < 2 || parts.size() > 3 || !SameName(parts[0], "Drivers") ||
-        !SameName(parts[1], "Builtin")) {
+    if (parts.size() < 2 || parts.size() > 3 ||
+        !platform::EqualsIgnoringAsciiCase(parts[0], "Drivers") ||
+        !platform::EqualsIgnoringAsciiCase(parts[1], "Builtin")) {
       return kCeErrorFileNotFound;
     }
     opened.drivers = ReadBuiltinFolders();
@@ -244,8 +241,9 @@ uint32_t FolderDeviceLink::CeRegOpenKeyEx(CeKey key, std::string_view subkey, Ce
     if (parts.size() > 1) return kCeErrorFileNotFound;
   }
   if (!parts.empty()) {
-    auto match = std::find_if(opened.drivers.begin(), opened.drivers.end(),
-                              [&](const Driver& d) { return SameName(d.name, parts[0]); });
+    auto match = std::find_if(opened.drivers.begin(), opened.drivers.end(), [&](const Driver& d) {
+      return platform::EqualsIgnoringAsciiCase(d.name, parts[0]);
+    });
     if (match == opened.drivers.end()) return kCeErrorFileNotFound;
     opened.driver = static_cast<size_t>(match - opened.drivers.begin());
   }
@@ -270,7 +268,8 @@ uint32_t FolderDeviceLink::CeRegQueryValueEx(CeKey key, std::string_view value_n
   std::lock_guard lock(mutex_);
   auto it = keys_.find(key);
   if (it == keys_.end() || data == nullptr) return kCeErrorInvalidHandle;
-  if (!it->second.driver.has_value() || !SameName(value_name, "FolderName")) {
+  if (!it->second.driver.has_value() ||
+      !platform::EqualsIgnoringAsciiCase(value_name, "FolderName")) {
     return kCeErrorFileNotFound;
   }
   const std::optional<std::string>& value = it->second.drivers[*it->second.driver].folder_name;

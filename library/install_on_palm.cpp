@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "library/file_copy.h"
-#include "library/library_list.h"
+#include "platform/ascii.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/scratch_file.h"
@@ -79,7 +79,7 @@ bool InstallOnPalm(PalmInstallAide& aide, std::string_view book_path, std::strin
   const size_t name_start = platform::LastPathSeparator(book) + 1;
   const size_t dot = book.rfind('.');
   if (dot == std::string::npos || dot < name_start ||
-      CompareNoCase(book.substr(dot), ".fvx") != 0) {
+      !platform::EqualsIgnoringAsciiCase(book.substr(dot), ".fvx")) {
     return false;
   }
   const std::string database_name = book.substr(name_start, dot - name_start) + ".pdb";

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "library/library_list.h"
+#include "platform/ascii.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 
@@ -82,8 +82,9 @@ bool PocketPcLink::ListStorageCards(std::vector<std::string>* names) {
   const bool ok = busy_.exchange(false) && !names->empty();
   if (ok) {
     for (const std::string& builtin : BuiltinFolderNames(device_)) {
-      std::erase_if(*names,
-                    [&](const std::string& name) { return CompareNoCase(name, builtin) == 0; });
+      std::erase_if(*names, [&](const std::string& name) {
+        return platform::EqualsIgnoringAsciiCase(name, builtin);
+      });
     }
   }
   device_.CeRapiUninit();

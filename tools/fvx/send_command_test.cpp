@@ -1,16 +1,15 @@
 // `fvx send` as scripts run it: the real program, a device folder and a
 // folder of HotSync users.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "platform/testing/command_output.h"
 
 namespace {
 
@@ -49,11 +48,9 @@ class SendCommandTest : public ::testing::Test {
   Result Fvx(const std::vector<std::string>& args) {
     std::string command = FVX_TOOL;
     for (const std::string& arg : args) command += " '" + arg + "'";
-    command += " > '" + (dir_ / "out.txt").string() + "' 2> '" + (dir_ / "err.txt").string() +
-               "' < /dev/null";
-    int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(dir_ / "out.txt"),
-            ReadFile(dir_ / "err.txt")};
+    command += " 2> '" + (dir_ / "err.txt").string() + "' < /dev/null";
+    fvx::platform::testing::CommandOutput run = fvx::platform::testing::RunCommandLine(command);
+    return {run.status, run.out, ReadFile(dir_ / "err.txt")};
   }
 
   fs::path dir_;
