@@ -4,17 +4,28 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "downloader/download_list.h"
 #include "library/library_settings.h"
+#include "ui/richtext/pp_message_box.h"
 
 namespace fvx::downloader {
 namespace {
 
 constexpr char kNoReadyMessageValue[] = "NoDownloadReadyMsg";
+
+int DownloaderMessageBox(QWidget* owner, platform::Registry& registry, const QString& text,
+                         uint32_t style) {
+  ui::MessageBoxParams params;
+  params.owner = owner;
+  params.caption = QStringLiteral("FvxDownloader");
+  params.text = text;
+  params.style = style | ui::kMbEnglishCaptions;
+  params.registry = &registry;
+  return ui::PPMessageBox(params);
+}
 
 }  // namespace
 
@@ -81,11 +92,6 @@ DownloaderWindow::DownloaderWindow(platform::Registry& registry, std::string lib
   pending_->setObjectName("103");
   pending_->setModel(pending_model_);
   layout->addWidget(pending_);
-  messages_ = new QLabel(this);
-  messages_->setObjectName("messages");
-  messages_->setWordWrap(true);
-  messages_->setTextFormat(Qt::RichText);
-  layout->addWidget(messages_);
   auto* done = new QPushButton(tr("Done"), this);
   done->setObjectName("2");
   layout->addWidget(done, 0, Qt::AlignRight);
@@ -94,7 +100,8 @@ DownloaderWindow::DownloaderWindow(platform::Registry& registry, std::string lib
   auto* about = new QAction(tr("&About FvxDownloader..."), this);
   about->setObjectName("16");
   connect(about, &QAction::triggered, this, [this] {
-    QMessageBox::about(this, tr("About FvxDownloader"), tr("FvxDownloader Version 1.0"));
+    DownloaderMessageBox(this, registry_, tr("<h3>FvxDownloader</h3>Version 1.0"),
+                         ui::kMbIconInformation);
   });
   addAction(about);
   setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -113,7 +120,8 @@ DownloaderWindow::DownloaderWindow(platform::Registry& registry, std::string lib
   timer_.start();
   manager_.Start(false);
   manager_.Wake();
-  ShowMessages();
+  // Refused entries are told once the window is up.
+  QMetaObject::invokeMethod(this, &DownloaderWindow::ShowMessages, Qt::QueuedConnection);
 }
 
 DownloaderWindow::~DownloaderWindow() {
@@ -122,7 +130,7 @@ DownloaderWindow::~DownloaderWindow() {
 }
 
 QString DownloaderWindow::Messages() const {
-  return messages_->text();
+  return shown_messages_;
 }
 
 void DownloaderWindow::OnQueueChanged(bool structural) {
@@ -138,15 +146,27 @@ void DownloaderWindow::OnQueueChanged(bool structural) {
 }
 
 void DownloaderWindow::ShowMessages() {
-  for (const std::string& message : queue_.TakeMessages()) {
-    QString text = messages_->text();
-    if (!text.isEmpty()) text += "<hr>";
-    messages_->setText(text + QString::fromStdString(message));
+  // The box runs its own event loop: a call from within it leaves the new
+  // messages to the loop below.
+  if (showing_messages_) return;
+  showing_messages_ = true;
+  for (std::vector<std::string> batch = queue_.TakeMessages(); !batch.empty();
+       batch = queue_.TakeMessages()) {
+    for (const std::string& message : batch) {
+      const QString text = QString::fromStdString(message);
+      if (!shown_messages_.isEmpty()) shown_messages_ += "<hr>";
+      shown_messages_ += text;
+      DownloaderMessageBox(this, registry_, text, ui::kMbIconExclamation);
+    }
   }
+  showing_messages_ = false;
 }
 
 void DownloaderWindow::Tick() {
-  if (ending_ || manager_.GetActiveCount() != 0 || manager_.GetPendingCount() != 0) return;
+  if (ending_ || showing_messages_ || manager_.GetActiveCount() != 0 ||
+      manager_.GetPendingCount() != 0) {
+    return;
+  }
   queue_.ReadAndQueue();
   ShowMessages();
   if (manager_.GetActiveCount() != 0 || manager_.GetPendingCount() != 0) return;

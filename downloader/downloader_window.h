@@ -46,6 +46,7 @@ class DownloaderWindow : public QDialog {
   ~DownloaderWindow() override;
 
   library::DownloadManager& manager() { return manager_; }
+  // The messages told so far (each through the message box), "<hr>" between.
   QString Messages() const;
 
  Q_SIGNALS:
@@ -68,7 +69,8 @@ class DownloaderWindow : public QDialog {
   DownloadListModel* pending_model_ = nullptr;
   DownloadListView* active_ = nullptr;
   DownloadListView* pending_ = nullptr;
-  QLabel* messages_ = nullptr;
+  QString shown_messages_;  // every message told so far
+  bool showing_messages_ = false;
   QTimer timer_;
   bool ending_ = false;
   std::atomic<bool> repaint_pending_{false};

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@
 #include "downloader/single_instance.h"
 #include "library/download/testing/nginx_server.h"
 #include "library/library_settings.h"
+#include "ui/richtext/pp_message_box.h"
 
 using fvx::platform::Registry;
 using fvx::platform::RegistryRoot;
@@ -34,11 +36,18 @@ class DownloaderWindowTest : public QObject {
     options.subject_count = 11;
     book_ = fvx::format::testing::BuildSampleBook(options).container;
     QVERIFY(nginx_.PutFile("deep.fvx", book_, -3600));
+    fvx::ui::SetMessageBoxHook([this](QMessageBox* box) {
+      boxes_ << box->windowTitle() + "|" + box->text();
+      return fvx::ui::kIdOk;
+    });
   }
+
+  void cleanupTestCase() { fvx::ui::SetMessageBoxHook(nullptr); }
 
   void init() {
     home_ = std::make_unique<QTemporaryDir>();
     registry_ = std::make_unique<Registry>((home_->path() + "/registry.db").toStdString());
+    boxes_.clear();
   }
 
   void fetchesTheQueueThenShowsTheReadyMessage() {
@@ -82,6 +91,9 @@ class DownloaderWindowTest : public QObject {
         1u);
     QVERIFY(!registry_->KeyExists(RegistryRoot::kLocalMachine, entry));
     QVERIFY(window.Messages().contains("no file name"));
+    // Told once, through the rich-text message box.
+    QCOMPARE(boxes_.size(), 1);
+    QVERIFY(boxes_.first().startsWith("FvxDownloader|") && boxes_.first().contains("no file name"));
   }
 
   void quitsByItselfWhenNothingIsLeft() {
@@ -126,6 +138,7 @@ class DownloaderWindowTest : public QObject {
   std::string book_;
   std::unique_ptr<QTemporaryDir> home_;
   std::unique_ptr<Registry> registry_;
+  QStringList boxes_;  // caption|text of every message box
 };
 
 QTEST_MAIN(DownloaderWindowTest)

@@ -106,11 +106,19 @@ std::string BuildCatalogueSource(const std::vector<CatalogueBook>& books,
   source += "  url = " + MetaValue(base_url) + "\n  sortfile = no\n</meta>\n\n";
   source += "<new>Fvx Library\n";
   source += "<p>" + std::to_string(books.size()) + (books.size() == 1 ? " book" : " books") +
-            " can be downloaded from this library. Click a title to fetch it; books already "
-            "fetched open at once.</p>\n";
+            " can be downloaded from this library. Click a title to see the book and fetch "
+            "it; books already fetched open at once.</p>\n";
+  // Each title leads to its record, whose heading names the book when its
+  // download link is followed (the reader files the book under the heading
+  // on display). A title that cannot stand in a link target is listed
+  // without a link: a download link here would file it as the home page.
   for (const CatalogueBook& book : books) {
-    source += "<br><a href=\"" + BookAddress(base_url, book.fileName) + "\">" +
-              SourceText(book.title) + "</a>\n";
+    const std::string title = SourceText(book.title);
+    if (book.title.find_first_of("\"<>&") == std::string::npos) {
+      source += "<br><a href=\"" + title + "\">" + title + "</a>\n";
+    } else {
+      source += "<br>" + title + "\n";
+    }
   }
   source += "<p>Books on this computer:</p>\n<fvxhomelocaldata>\n\n";
   for (const CatalogueBook& book : books) {

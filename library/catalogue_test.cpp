@@ -14,6 +14,7 @@
 
 #include "bookformat/book_id.h"
 #include "bookformat/testing/sample_book.h"
+#include "library/catalogue_source.h"
 #include "library/download/testing/fault_proxy.h"
 #include "library/download/testing/nginx_server.h"
 #include "library/downloader_queue.h"
@@ -197,6 +198,26 @@ TEST_F(CatalogueTest, LinksOpenLocalCopiesOrQueueDownloads) {
   registry_->WriteString(kLm, LocalKey() + "\\" + format::UrlKey(book.text), "Heading", "Sea");
   EXPECT_EQ(PrepareCatalogueHomePage("<fvxhomeimg src=a><p><fvxhomelocaldata></p>", *registry_),
             "<img src=a><p><UL><LI><A href=\"<100:1:0>Sea_Atlas.fvx\">Sea</A></UL></p>");
+}
+
+TEST(CatalogueSourceTest, DownloadLinksStandOnlyOnTheBooksOwnRecords) {
+  CatalogueBook plain;
+  plain.fileName = "Sea Atlas.fvx";
+  plain.title = "Sea Atlas";
+  CatalogueBook quoted;
+  quoted.fileName = "q.fvx";
+  quoted.title = "The \"Best\" <Maps>";
+  const std::string source = BuildCatalogueSource({plain, quoted}, "http://h.example/b");
+  const std::string home = source.substr(0, source.find("<new>Sea Atlas"));
+  // The home page: titles lead to the records, never to a download.
+  EXPECT_NE(home.find("<a href=\"Sea Atlas\">Sea Atlas</a>"), std::string::npos);
+  EXPECT_NE(home.find("<br>The \"Best\" &lt;Maps&gt;\n"), std::string::npos);
+  EXPECT_EQ(home.find("http://h.example/b/"), std::string::npos);
+  EXPECT_NE(home.find("<fvxhomelocaldata>"), std::string::npos);
+  // Each record carries its own download link.
+  EXPECT_NE(source.find("<a href=\"http://h.example/b/Sea%20Atlas.fvx\">Download Sea Atlas</a>"),
+            std::string::npos);
+  EXPECT_NE(source.find("<a href=\"http://h.example/b/q.fvx\">"), std::string::npos);
 }
 
 TEST_F(CatalogueTest, FirstStartOpensTheManualThenTheCatalogue) {

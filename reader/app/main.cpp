@@ -7,6 +7,9 @@
 #include <QApplication>
 #include <QTimer>
 
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "reader/app/library_mode.h"
 #include "reader/app/main_window.h"
 #include "reader/app/page_view.h"
 
@@ -19,7 +22,13 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationVersion("3.0");
   QApplication::setWindowIcon(QIcon(":/icons/folivox3.svg"));
 
+  // The catalogue refresh starts before the window exists and lives as long
+  // as the program.
+  fvx::reader::app::LibraryStartUp library(fvx::platform::Registry::Default(),
+                                           QString::fromStdString(fvx::platform::DataHome()));
+  library.Start();
   fvx::reader::app::MainWindow window;
+  window.libraryMode()->AttachRefresher(&library.refresher());
   window.ListenForHandOver();
   window.show();
 

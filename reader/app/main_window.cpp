@@ -32,12 +32,14 @@
 #include <QVBoxLayout>
 #include <QWebEngineView>
 
+#include "library/catalogue.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "reader/app/book_text.h"
 #include "reader/app/bookmark_editor.h"
 #include "reader/app/hand_over.h"
+#include "reader/app/library_mode.h"
 #include "reader/app/reader_messages.h"
 #include "reader/app/recent_files.h"
 #include "reader/app/transfer_palm_dialog.h"
@@ -55,7 +57,6 @@ namespace {
 constexpr int kStepsPerRound = 5;
 constexpr int kProgressDelayMs = 600;
 constexpr int kCoverFlag = 1;  // a history entry of a cover row: subject holds the row
-constexpr char kCatalogueName[] = "Fvx_Lib.fvx";
 constexpr char kManualName[] = "FVXWindowsManual.fvx";
 constexpr int kRoleListRow = Qt::UserRole + 1;
 constexpr int kRoleValue = Qt::UserRole + 2;
@@ -98,6 +99,7 @@ MainWindow::MainWindow(platform::Registry* registry, QWidget* parent)
   setObjectName("QuillstoneFolivox3Lite");
   setWindowTitle("Folivox3");
   setAcceptDrops(true);
+  library_ = new LibraryMode(*registry_, this);
   CreatePanes();
   CreateActions();
   CreateMenus();
@@ -286,7 +288,8 @@ void MainWindow::CreateActions() {
                           .arg(QCoreApplication::applicationVersion()),
                       ui::kMbIconInformation);
   });
-  connect(AddCommand(kCmdCatalogue, tr("Net Library"), s->standardIcon(QStyle::SP_DriveNetIcon)),
+  connect(AddCommand(kCmdCatalogue, tr("Net Library"), s->standardIcon(QStyle::SP_DriveNetIcon),
+                     QKeySequence(Qt::CTRL | Qt::Key_L)),
           &QAction::triggered, this, &MainWindow::OpenCatalogue);
   connect(AddCommand(kCmdBack, tr("Back"), s->standardIcon(QStyle::SP_ArrowBack),
                      QKeySequence(Qt::ALT | Qt::Key_Left)),
@@ -336,8 +339,7 @@ void MainWindow::CreateActions() {
                      {}, true),
           &QAction::toggled, this, [this](bool on) { page_view_->SetDragMode(on); });
   connect(AddCommand(kCmdLocalLibrary, tr("Local Library"), s->standardIcon(QStyle::SP_DirIcon)),
-          &QAction::triggered, this, [] {});
-  action(kCmdLocalLibrary)->setEnabled(false);  // the library window comes with the library
+          &QAction::triggered, library_, &LibraryMode::OpenLocalLibrary);
 }
 
 void MainWindow::CreateMenus() {
@@ -368,7 +370,7 @@ void MainWindow::CreateMenus() {
   connect(find, &QAction::triggered, this, &MainWindow::ShowFindBar);
   edit->addAction(find);
   auto* heading = new QAction(tr("Go to &Heading Box"), this);
-  heading->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+  heading->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));  // Ctrl+L is the net library
   connect(heading, &QAction::triggered, this, [this] {
     heading_box_->setFocus();
     heading_box_->selectAll();
@@ -446,13 +448,7 @@ void MainWindow::StartUp(const QStringList& arguments) {
     OpenBook(path);
     return;
   }
-  const uint32_t first_time = ReadDwordWithDefault(*registry_, kFvxRegistryKey, "FirstTime", 1);
-  if (first_time != 0) {
-    registry_->WriteDword(platform::RegistryRoot::kLocalMachine, kFvxRegistryKey, "FirstTime", 0);
-    action(kCmdManual)->trigger();
-  } else {
-    action(kCmdCatalogue)->trigger();
-  }
+  action(library::FirstStartCommand(*registry_))->trigger();
 }
 
 bool MainWindow::OpenBook(const QString& path) {
@@ -476,7 +472,7 @@ bool MainWindow::OpenBook(const QString& path) {
   model_->SetDocument(nullptr, {});
   document_ = std::move(opened);
   charset_ = BookCharset(*document_);
-  catalogue_ = QFileInfo(path).fileName().compare(kCatalogueName, Qt::CaseInsensitive) == 0;
+  catalogue_ = library_->IsCatalogue(path);
   current_row_.reset();
   current_subject_.reset();
   history_ = History();
@@ -539,9 +535,7 @@ void MainWindow::OpenManual() {
 }
 
 void MainWindow::OpenCatalogue() {
-  const QString path =
-      QString::fromStdString(platform::JoinPath(platform::DataHome(), kCatalogueName));
-  if (QFileInfo::exists(path)) OpenBook(path);
+  library_->OpenCatalogue();
 }
 
 bool MainWindow::StartCompiler(const QStringList& arguments) {
@@ -643,6 +637,7 @@ bool MainWindow::ShowPage(std::optional<uint32_t> row, std::optional<uint32_t> s
       row ? document_->RenderPage(*row, jump, jump, 0, highlight, &pictures, &html)
           : document_->RenderSubjectPage(*subject, jump, jump, 0, highlight, &pictures, &html);
   if (!rendered) return false;
+  html = library_->PreparePage(std::move(html), catalogue_, charset_);
   document_->WritePictures(pictures);
   for (const auto& [picture, path] : pictures.entries()) {
     page_view_->AllowFile(QString::fromStdString(path));
@@ -690,9 +685,17 @@ void MainWindow::OnLinkClicked(const QByteArray& raw_link) {
       ShowSubject(link->b, link->c, false);
       break;
     case LinkKind::kOpenExternal:
-      if (catalogue_ || link->text.empty()) break;  // catalogue links belong to the library
-      OpenExternal(QUrl::fromEncoded(QByteArray::fromStdString(link->text), QUrl::TolerantMode));
+    case LinkKind::kCatalogueBook: {
+      // A queued book is filed under the heading of the record on show.
+      QString title;
+      if (current_subject_) {
+        title = DecodeBookText(document_->Heading(*current_subject_), charset_);
+      } else if (current_row_) {
+        title = DecodeBookText(document_->RowTitle(*current_row_), charset_);
+      }
+      library_->FollowLink(*link, catalogue_, title);
       break;
+    }
     case LinkKind::kFilter: {
       document_->ClearResults();
       if (std::optional<std::string> expression = HexDecode(link->text)) {

@@ -44,6 +44,7 @@ class BookDocument;
 
 namespace fvx::reader::app {
 
+class LibraryMode;
 class RecentFiles;
 class SubjectListModel;
 
@@ -132,6 +133,9 @@ class MainWindow : public QMainWindow {
   bool headingLookupHit() const { return lookup_hit_; }
   const SearchQuery& lastQuery() const { return query_; }
   const PictureFiles& pictureFiles() const { return picture_files_; }
+  // Library mode: the net catalogue on show (command 105).
+  LibraryMode* libraryMode() const { return library_; }
+  bool inLibraryMode() const { return catalogue_; }
 
   // Hooks (null: the desktop's own behaviour).
   std::function<void(const QUrl&)> open_external;
@@ -217,6 +221,7 @@ class MainWindow : public QMainWindow {
   QLineEdit* find_box_ = nullptr;
   QTimer* show_timer_ = nullptr;
   ui::WindowChannel* channel_ = nullptr;
+  LibraryMode* library_ = nullptr;
 };
 
 // The book path from the command line: the first argument that is not a

@@ -41,7 +41,8 @@ constexpr char kPageScript[] = R"JS(
     var a = e.target && e.target.closest ? e.target.closest('a[href]') : null;
     if (!a) return;
     var href = a.getAttribute('href');
-    if (!/^\s*fvxapp:/i.test(href)) return;
+    // The library's home-page list writes its links without the scheme.
+    if (!/^\s*(fvxapp:|<)/i.test(href)) return;
     e.preventDefault();
     e.stopPropagation();
     window.location.href = 'fvxapp://page/click?' + encodeURIComponent(href);
