@@ -13,6 +13,7 @@
 #include "reader/app/main_window.h"
 #include "reader/app/page_fonts.h"
 #include "reader/app/page_view.h"
+#include "reader/app/splash.h"
 
 int main(int argc, char* argv[]) {
   // The font alias and the page scheme must be in place before the
@@ -24,6 +25,10 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationName("Folivox3");
   QApplication::setApplicationVersion("3.0");
   QApplication::setWindowIcon(QIcon(":/icons/folivox3.svg"));
+  const QStringList arguments = app.arguments().mid(1);
+  bool no_logo = false;
+  fvx::reader::app::BookPathFromArguments(arguments, &no_logo);
+  if (!no_logo) fvx::reader::app::ShowSplash();
 
   // The catalogue refresh starts before the window exists and lives as long
   // as the program.
@@ -35,7 +40,6 @@ int main(int argc, char* argv[]) {
   window.ListenForHandOver();
   window.show();
 
-  const QStringList arguments = app.arguments().mid(1);
   QTimer::singleShot(0, &window, [&window, arguments] { window.StartUp(arguments); });
   return app.exec();
 }

@@ -43,6 +43,8 @@
 #include "reader/app/library_mode.h"
 #include "reader/app/reader_messages.h"
 #include "reader/app/recent_files.h"
+#include "reader/app/transfer_palm_dialog.h"
+#include "reader/app/transfer_ppc_dialog.h"
 #include "reader/app/search_dialog.h"
 #include "reader/app/subject_list_model.h"
 #include "reader/app/word_index_starter.h"
@@ -248,10 +250,15 @@ void MainWindow::CreateActions() {
   connect(AddCommand(kCmdFileOpen, tr("&Open..."), s->standardIcon(QStyle::SP_DialogOpenButton),
                      QKeySequence::Open),
           &QAction::triggered, this, &MainWindow::OpenFileDialog);
-  connect(AddCommand(kCmdTransferPalm, tr("Transfer To Palm")), &QAction::triggered, this, [] {});
-  connect(AddCommand(kCmdTransferPpc, tr("Transfer To PPC")), &QAction::triggered, this, [] {});
-  action(kCmdTransferPalm)->setEnabled(false);
-  action(kCmdTransferPpc)->setEnabled(false);
+  // Handheld transfers of the open book (nothing without one).
+  connect(AddCommand(kCmdTransferPalm, tr("Transfer To Palm")), &QAction::triggered, this, [this] {
+    if (!document_) return;
+    ShowTransferToPalm(this, QString::fromStdString(document_->FilePath()), *registry_);
+  });
+  connect(AddCommand(kCmdTransferPpc, tr("Transfer To PPC")), &QAction::triggered, this, [this] {
+    if (!document_) return;
+    ShowTransferToPpc(this, QString::fromStdString(document_->FilePath()), *registry_);
+  });
   connect(AddCommand(kCmdImport, tr("Import")), &QAction::triggered, this,
           [this] { StartCompiler({}); });
   connect(AddCommand(kCmdExit, tr("E&xit"), {}, QKeySequence::Quit), &QAction::triggered, this,

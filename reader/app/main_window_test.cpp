@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -39,6 +40,7 @@
 #include "reader/app/page_fonts.h"
 #include "reader/app/page_view.h"
 #include "reader/app/reader_messages.h"
+#include "reader/app/splash.h"
 #include "reader/app/subject_list_model.h"
 #include "reader/app/word_index_starter.h"
 #include "reader/book_document.h"
@@ -785,6 +787,18 @@ class MainWindowTest : public QObject {
       QSignalSpy shown(early.get(), &MainWindow::pageShown);
       QVERIFY(shown.wait(15000));
       QVERIFY(!early->pageView()->showingPlaceholder());
+    }
+    // The start-up picture: shown at once, gone by itself after two seconds.
+    {
+      ShowSplash();
+      QWidget* splash = nullptr;
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == "splash" && widget->isVisible()) splash = widget;
+      }
+      QVERIFY(splash != nullptr);
+      QVERIFY(splash->grab().toImage().save(folder + "/splash.png"));
+      QPointer<QWidget> watched(splash);
+      QTRY_VERIFY_WITH_TIMEOUT(watched.isNull() || !watched->isVisible(), 5000);
     }
     auto window = NewWindow();
     window->resize(1200, 800);

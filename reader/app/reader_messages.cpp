@@ -1,5 +1,6 @@
 #include "reader/app/reader_messages.h"
 
+#include "library/transfer_messages.h"
 #include "ui/richtext/pp_message_box.h"
 
 namespace fvx::reader::app {
@@ -36,7 +37,8 @@ QString ReaderString(int id) {
   for (const StringEntry& entry : kStrings) {
     if (entry.id == id) return QString::fromUtf8(entry.text);
   }
-  return {};
+  const std::string_view transfer = library::TransferMessageText(id);  // the handheld windows'
+  return QString::fromUtf8(transfer.data(), static_cast<qsizetype>(transfer.size()));
 }
 
 int ReaderMessageBox(QWidget* owner, int text_id, uint32_t style, int caption_id, int second_id) {
