@@ -109,21 +109,6 @@ std::string JsonEscape(std::string_view text) {
   return out;
 }
 
-bool IsUtf8(std::string_view bytes, bool* multibyte) {
-  *multibyte = false;
-  for (size_t i = 0; i < bytes.size();) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    const size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (length == 0 || i + length > bytes.size()) return false;
-    for (size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
-    }
-    if (length > 1) *multibyte = true;
-    i += length;
-  }
-  return true;
-}
-
 std::string ToUtf8(std::string_view bytes, std::string_view charset) {
   if (IsUtf8Name(charset)) return ValidUtf8(bytes);
   bool ascii = true;

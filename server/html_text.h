@@ -20,8 +20,4 @@ std::string ToUtf8(std::string_view bytes, std::string_view charset);
 // set lacks are dropped.
 std::string FromUtf8(std::string_view text, std::string_view charset);
 
-// Whether the bytes are well-formed UTF-8; *multibyte says whether any
-// sequence was longer than one byte.
-bool IsUtf8(std::string_view bytes, bool* multibyte);
-
 }  // namespace fvx::server

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "bookformat/byte_source.h"
+#include "reader/book_charset.h"
 #include "server/html_text.h"
 
 namespace fvx::server {
@@ -19,19 +20,11 @@ std::optional<FileSignature> SignatureOf(const struct stat& info) {
   return signature;
 }
 
-// The set the book names, else UTF-8 when its headings are multi-byte
-// UTF-8, else windows-1252 (what the reader window decides too).
+// The set the book names, else what its headings tell (as in the reader
+// window).
 std::string CharsetOf(reader::BookDocument& document) {
   const std::string& named = document.layout().header.character_set;
-  if (!named.empty()) return named;
-  bool any_multibyte = false;
-  const uint32_t count = std::min<uint32_t>(document.SubjectCount(), 200);
-  for (uint32_t s = 0; s < count; ++s) {
-    bool multibyte = false;
-    if (!IsUtf8(document.Heading(s), &multibyte)) return "windows-1252";
-    any_multibyte = any_multibyte || multibyte;
-  }
-  return any_multibyte ? "utf-8" : "windows-1252";
+  return named.empty() ? reader::CharsetFromHeadings(document) : named;
 }
 
 }  // namespace

@@ -4,14 +4,11 @@
 #include <QStringEncoder>
 #include <algorithm>
 
+#include "reader/book_charset.h"
 #include "reader/book_document.h"
 
 namespace fvx::reader::app {
 namespace {
-
-// Headings sampled to guess a character set: enough to see accented words,
-// few enough that a book of 177 000 subjects opens at once.
-constexpr uint32_t kSampledHeadings = 400;
 
 // 0x80-0x9F of Windows-1252 (0 where the code page has no character).
 constexpr char16_t kCp1252High[32] = {
@@ -58,46 +55,13 @@ QByteArray EncodeCp1252(const QString& text) {
 
 }  // namespace
 
-bool LooksLikeUtf8(std::string_view bytes, bool* has_multibyte) {
-  size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    int extra = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3;
-    } else {
-      return false;
-    }
-    if (i + static_cast<size_t>(extra) >= bytes.size()) return false;
-    for (int k = 1; k <= extra; ++k) {
-      if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
-    }
-    *has_multibyte = true;
-    i += static_cast<size_t>(extra) + 1;
-  }
-  return true;
-}
-
 QByteArray BookCharset(BookDocument& document) {
   const std::string& named = document.layout().header.character_set;
   if (!named.empty()) {
     const QByteArray charset = QByteArray::fromStdString(named);
     if (IsCp1252(charset) || QStringDecoder(charset.constData()).isValid()) return charset;
   }
-  const uint32_t count = document.SubjectCount();
-  const uint32_t step = std::max<uint32_t>(1, count / kSampledHeadings);
-  bool multibyte = false;
-  for (uint32_t subject = 0; subject < count; subject += step) {
-    if (!LooksLikeUtf8(document.Heading(subject), &multibyte)) return "windows-1252";
-  }
-  return multibyte ? "UTF-8" : "windows-1252";
+  return QByteArray::fromStdString(CharsetFromHeadings(document));
 }
 
 QString DecodeBookText(std::string_view bytes, const QByteArray& charset) {

@@ -1,7 +1,5 @@
-// Book text (headings, pages) is stored one byte a character in the book's
-// character set: the header names it, or, when it names none, the headings
-// tell: valid UTF-8 with multi-byte sequences means UTF-8, anything else
-// Windows-1252.
+// Book text (headings, pages) in Qt's strings, in the book's character set
+// (see reader/book_charset.h for how the set is decided).
 #pragma once
 
 #include <QByteArray>
@@ -14,11 +12,9 @@ class BookDocument;
 
 namespace fvx::reader::app {
 
-// The character set name used for the book's pages and list rows.
+// The character set name used for the book's pages and list rows: the
+// header's when Qt knows it, else what the headings tell.
 QByteArray BookCharset(BookDocument& document);
-
-// Whether bytes are valid UTF-8 and hold at least one multi-byte sequence.
-bool LooksLikeUtf8(std::string_view bytes, bool* has_multibyte);
 
 // Text of the book as Unicode, and back (link texts return to the engine in
 // the book's own bytes).
