@@ -12,13 +12,13 @@
 namespace fvx::platform {
 
 File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), last_error_(other.last_error_) {}
+    : fd_(std::exchange(other.fd_, -1)), last_error_(other.last_error_.load()) {}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = std::exchange(other.fd_, -1);
-    last_error_ = other.last_error_;
+    last_error_ = other.last_error_.load();
   }
   return *this;
 }

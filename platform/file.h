@@ -4,6 +4,7 @@
 // never act on half a record. The first error's errno is kept in LastError().
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -46,7 +47,7 @@ class File {
 
   bool IsOpen() const { return fd_ >= 0; }
   int Descriptor() const { return fd_; }
-  int LastError() const { return last_error_; }
+  int LastError() const { return last_error_.load(std::memory_order_relaxed); }
 
   [[nodiscard]] bool Seek(uint64_t position);
   [[nodiscard]] bool SeekToEnd();
@@ -72,7 +73,10 @@ class File {
   bool Fail() const;
 
   int fd_ = -1;
-  mutable int last_error_ = 0;
+  // Reads at positions may run on several threads at once (a book server
+  // shares one descriptor among its documents); a failure on each must not
+  // race on the record of it.
+  mutable std::atomic<int> last_error_{0};
 };
 
 // LastError() of a file refused for not being a regular file.
