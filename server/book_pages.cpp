@@ -5,6 +5,7 @@
 #include "reader/app_link.h"
 #include "reader/element_html.h"
 #include "reader/picture_files.h"
+#include "reader/subject_hits.h"
 #include "server/book_site.h"
 #include "server/html_text.h"
 #include "server/page_links.h"
@@ -18,22 +19,11 @@ constexpr uint32_t kResultsPerPage = 50;
 constexpr uint32_t kLookupRows = 30;
 constexpr size_t kMaxWordLength = 200;
 
-std::optional<uint32_t> ParseNumber(std::string_view text) {
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (value > 0xFFFFFFFFu) return std::nullopt;
-  return static_cast<uint32_t>(value);
-}
-
 // An optional number parameter: nullopt when absent, *bad when malformed.
 std::optional<uint32_t> NumberParam(const RequestTarget& target, std::string_view name, bool* bad) {
   const std::optional<std::string_view> text = target.Param(name);
   if (!text) return std::nullopt;
-  const std::optional<uint32_t> value = ParseNumber(*text);
+  const std::optional<uint32_t> value = ParseUint32(*text);
   if (!value) *bad = true;
   return value;
 }
@@ -91,24 +81,6 @@ QueryFields ReadQuery(const RequestTarget& target, const ServedBook& book) {
   fields.query.headings_only = box("headings");
   fields.query.whole_words = !box("substring");
   return fields;
-}
-
-// Runs a find-next search from the subject and says whether it stopped
-// there: the hits of that subject (what "fvx show --highlight" does).
-bool HitsOfSubject(reader::BookDocument& document, reader::SearchQuery query, uint32_t subject) {
-  query.find_all = false;
-  query.from_beginning = false;
-  uint64_t candidates = 0;
-  if (!document.BeginSearch(query, subject, &candidates) || candidates == 0) return false;
-  uint32_t current = subject;
-  reader::SearchStepResult step = reader::SearchStepResult::kContinue;
-  while ((step = document.SearchStep(reader::SearchDirection::kForwards, 1, &current)) ==
-         reader::SearchStepResult::kContinue) {
-    if (current > subject) break;  // passed it: not a match
-  }
-  const bool found = step == reader::SearchStepResult::kFound && current == subject;
-  document.CancelSearch();
-  return found;
 }
 
 // A line of the stored text around [start, end): elements dropped, runs
@@ -226,7 +198,7 @@ std::optional<uint32_t> RowOf(reader::BookDocument& document, const std::string&
     if (!document.HasBackCover()) return std::nullopt;
     return document.PageCount() - 1;
   }
-  *subject = ParseNumber(which);
+  *subject = ParseUint32(which);
   if (!*subject || **subject >= document.SubjectCount()) return std::nullopt;
   return document.RowOfSubject(**subject);
 }
@@ -393,7 +365,7 @@ HttpResponse BookSite::RenderedPage(ServedBook& book, const std::string& which,
   std::optional<uint32_t> subject;
   const std::optional<uint32_t> row = RowOf(*document, which, &subject);
   if (!row) return ErrorResponse(404, "no such subject");
-  const bool highlight = subject && fields.any && HitsOfSubject(*document, fields.query, *subject);
+  const bool highlight = subject && fields.any && reader::FindHitsOfSubject(*document, fields.query, *subject);
   const std::string base = BookBase(book);
   reader::PictureMap pictures([&base](uint32_t picture, int) -> std::optional<std::string> {
     return base + "p/" + std::to_string(picture);
@@ -441,7 +413,7 @@ HttpResponse BookSite::Search(ServedBook& book, const RequestTarget& target) con
     html += "<li data-subject=\"" + std::to_string(subject) + "\"><a href=\"" +
             SubjectHref(book, subject) + "?" + HtmlEscape(fields.as_params) + "\">" +
             BookText(book, document->Heading(subject)) + "</a>";
-    if (!query.headings_only && HitsOfSubject(*document, query, subject) && !document->Hits().empty() &&
+    if (!query.headings_only && reader::FindHitsOfSubject(*document, query, subject) && !document->Hits().empty() &&
         document->LoadSubject(subject)) {
       const reader::Hit& first = *std::min_element(
           document->Hits().begin(), document->Hits().end(),
@@ -529,7 +501,7 @@ HttpResponse BookSite::Children(ServedBook& book, const std::string& which,
                                 const RequestTarget& target) const {
   bool bad = false;
   const uint32_t from = NumberParam(target, "from", &bad).value_or(0);
-  const std::optional<uint32_t> subject = ParseNumber(which);
+  const std::optional<uint32_t> subject = ParseUint32(which);
   if (bad) return ErrorResponse(400, "from is a row number");
   ServedBook::Lease document = book.Borrow();
   if (!document) return ErrorResponse(503, "the book cannot be read just now");

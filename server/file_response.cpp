@@ -2,18 +2,10 @@
 
 #include <cstdio>
 
+#include "server/request_target.h"
+
 namespace fvx::server {
 namespace {
-
-std::optional<uint64_t> ParseNumber(std::string_view text) {
-  if (text.empty() || text.size() > 19) return std::nullopt;
-  uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  return value;
-}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -57,17 +49,17 @@ std::optional<ByteRange> ParseRange(std::string_view header, uint64_t size) {
   const std::string_view left = Trim(spec.substr(0, dash));
   const std::string_view right = Trim(spec.substr(dash + 1));
   if (left.empty()) {
-    const std::optional<uint64_t> suffix = ParseNumber(right);
+    const std::optional<uint64_t> suffix = ParseDecimal(right, UINT64_MAX);
     if (!suffix) return std::nullopt;
     if (*suffix == 0 || size == 0) return ByteRange{0, 0};
     const uint64_t length = std::min(*suffix, size);
     return ByteRange{size - length, length};
   }
-  const std::optional<uint64_t> first = ParseNumber(left);
+  const std::optional<uint64_t> first = ParseDecimal(left, UINT64_MAX);
   if (!first) return std::nullopt;
   uint64_t last = size == 0 ? 0 : size - 1;
   if (!right.empty()) {
-    const std::optional<uint64_t> given = ParseNumber(right);
+    const std::optional<uint64_t> given = ParseDecimal(right, UINT64_MAX);
     if (!given || *given < *first) return std::nullopt;
     last = std::min(*given, last);
   }

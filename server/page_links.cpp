@@ -2,22 +2,13 @@
 
 #include <optional>
 
+#include "server/request_target.h"
+
 namespace fvx::server {
 namespace {
 
 constexpr std::string_view kScheme = "fvxapp://<";
 constexpr std::string_view kCoverPicture = "src= \"file://";
-
-std::optional<uint32_t> Number(std::string_view text) {
-  if (text.empty() || text.size() > 10) return std::nullopt;
-  uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<uint64_t>(c - '0');
-  }
-  if (value > 0xFFFFFFFFu) return std::nullopt;
-  return static_cast<uint32_t>(value);
-}
 
 bool IsHex(std::string_view text) {
   for (const char c : text) {
@@ -37,9 +28,9 @@ std::optional<std::string> Rewrite(std::string_view link, std::string_view base)
   const size_t first = fields.find(':');
   const size_t second = first == std::string_view::npos ? first : fields.find(':', first + 1);
   if (second == std::string_view::npos) return std::nullopt;
-  const std::optional<uint32_t> a = Number(fields.substr(0, first));
-  const std::optional<uint32_t> b = Number(fields.substr(first + 1, second - first - 1));
-  const std::optional<uint32_t> c = Number(fields.substr(second + 1));
+  const std::optional<uint32_t> a = ParseUint32(fields.substr(0, first));
+  const std::optional<uint32_t> b = ParseUint32(fields.substr(first + 1, second - first - 1));
+  const std::optional<uint32_t> c = ParseUint32(fields.substr(second + 1));
   if (!a || !b || !c) return std::nullopt;
   switch (*a) {
     case 0:

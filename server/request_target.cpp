@@ -100,4 +100,21 @@ bool ParseTarget(std::string_view raw, RequestTarget* out) {
   return true;
 }
 
+std::optional<uint64_t> ParseDecimal(std::string_view text, uint64_t max) {
+  if (text.empty() || text.size() > 19) return std::nullopt;  // 19 digits never overflow
+  uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (value > max) return std::nullopt;
+  return value;
+}
+
+std::optional<uint32_t> ParseUint32(std::string_view text) {
+  const std::optional<uint64_t> value = ParseDecimal(text, UINT32_MAX);
+  if (!value) return std::nullopt;
+  return static_cast<uint32_t>(*value);
+}
+
 }  // namespace fvx::server

@@ -10,6 +10,7 @@
 // never name files: segments only pick entries of in-memory tables.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +38,11 @@ struct RequestTarget {
 // "%41" to "A" (and "+" to " " when plus_is_space); nullopt for a broken
 // escape or a decoded NUL or other control character.
 std::optional<std::string> DecodeComponent(std::string_view text, bool plus_is_space);
+
+// Plain decimal digits (no sign, no spaces) up to max; nullopt otherwise,
+// also for an empty text or one that would overflow.
+std::optional<uint64_t> ParseDecimal(std::string_view text, uint64_t max);
+std::optional<uint32_t> ParseUint32(std::string_view text);
 
 // Percent-encodes everything but unreserved characters, for query values
 // and path segments the server writes into its own links.

@@ -11,6 +11,7 @@
 #include "bookformat/coding.h"
 #include "reader/element_html.h"
 #include "reader/picture_files.h"
+#include "reader/subject_hits.h"
 #include "tools/fvx/reader_tool.h"
 
 namespace fvx::tool {
@@ -114,14 +115,7 @@ bool FindHits(reader::BookDocument& document, uint32_t subject,
               const std::vector<std::string>& words) {
   reader::SearchQuery query;
   for (size_t w = 0; w < words.size() && w < 3; ++w) query.words[w] = words[w];
-  uint64_t candidates = 0;
-  if (!document.BeginSearch(query, subject, &candidates) || candidates == 0) return false;
-  uint32_t current = subject;
-  reader::SearchStepResult step = reader::SearchStepResult::kContinue;
-  while ((step = document.SearchStep(reader::SearchDirection::kForwards, 1, &current)) ==
-         reader::SearchStepResult::kContinue) {
-  }
-  return step == reader::SearchStepResult::kFound && current == subject;
+  return reader::FindHitsOfSubject(document, query, subject);
 }
 
 // Writes a page and its pictures; the pictures go again on exit unless kept.
