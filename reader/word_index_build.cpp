@@ -233,19 +233,36 @@ WordIndexBuildJob::~WordIndexBuildJob() {
   if (thread_.joinable()) thread_.join();
 }
 
+namespace {
+
+// A file that a cancelled or failed build left is not an index.
+bool HasUsableIndex(BookDocument& document) {
+  const std::string path = WordIndexPath(document.BookId());
+  if (access(path.c_str(), F_OK) != 0) return false;
+  const WordIndexIdentity identity{document.BookId(), document.SubjectCount(),
+                                   document.layout().positions.text_total};
+  std::string reason;
+  return WordIndex::Open(path, identity, &reason) != nullptr;
+}
+
+}  // namespace
+
 void WordIndexBuildJob::Start(const std::string& book_path,
-                              std::function<void(WordIndexBuildStatus)> on_done) {
+                              std::function<void(WordIndexBuildStatus)> on_done,
+                              bool unless_usable) {
   if (thread_.joinable()) thread_.join();
   cancel_ = false;
   running_ = true;
   progress_ = 0;
-  thread_ = std::thread([this, book_path, on_done = std::move(on_done)] {
+  thread_ = std::thread([this, book_path, on_done = std::move(on_done), unless_usable] {
     std::string error;
     WordIndexBuildStatus status = WordIndexBuildStatus::kFailed;
     BookDocument document;
     OpenCode code;
     if (!document.Open(book_path, &code)) {
       error = "the book cannot be opened";
+    } else if (unless_usable && HasUsableIndex(document)) {
+      status = WordIndexBuildStatus::kUpToDate;
     } else {
       WordIndexBuildOptions options;
       options.progress = [this](uint32_t done, uint32_t total) {

@@ -27,7 +27,8 @@ struct WordIndexBuildOptions {
   int64_t max_pages = 0;
 };
 
-enum class WordIndexBuildStatus { kBuilt, kCancelled, kBusy, kFailed };
+// kUpToDate: a job asked to keep a usable index found one and built nothing.
+enum class WordIndexBuildStatus { kBuilt, kCancelled, kBusy, kFailed, kUpToDate };
 
 // Builds the index of the open document at index_path (its folder is
 // created). *error says why when the status is not kBuilt.
@@ -46,9 +47,12 @@ class WordIndexBuildJob {
   WordIndexBuildJob& operator=(const WordIndexBuildJob&) = delete;
 
   // REQUIRES: no build of this job is running. on_done (may be empty) runs
-  // in the build's thread when it ends.
+  // in the build's thread when it ends. With unless_usable, an index that
+  // already serves the book is kept (kUpToDate): checking it reads the whole
+  // file, which is work for this thread, not the caller's.
   void Start(const std::string& book_path,
-             std::function<void(WordIndexBuildStatus)> on_done = nullptr);
+             std::function<void(WordIndexBuildStatus)> on_done = nullptr,
+             bool unless_usable = false);
   void Cancel() { cancel_ = true; }
   // Waits for the build to end; its status (kFailed when none was started).
   WordIndexBuildStatus Wait();

@@ -567,6 +567,9 @@ TEST_F(WordIndexTest, BackgroundBuildAndListing) {
     if (file.book_id == document_.BookId()) listed = file.bytes > 0;
   }
   EXPECT_TRUE(listed);
+  // Asked to keep a usable index: kept, nothing built.
+  job.Start(book_->book_path, nullptr, /*unless_usable=*/true);
+  EXPECT_EQ(job.Wait(), WordIndexBuildStatus::kUpToDate);
 
   // Cancelled at once: nothing trusted.
   DropWordIndex(document_.BookId());

@@ -1,10 +1,8 @@
 #include "reader/app/word_index_starter.h"
 
-#include <QFileInfo>
 #include <QTimer>
 
 #include "reader/book_document.h"
-#include "reader/word_index.h"
 #include "reader/word_index_build.h"
 
 namespace fvx::reader::app {
@@ -18,9 +16,13 @@ WordIndexStarter::WordIndexStarter(QObject* parent) : QObject(parent) {
 // The job cancels and joins its thread as it goes.
 WordIndexStarter::~WordIndexStarter() = default;
 
-void WordIndexStarter::SetStartDelay(int ms) { delay_ms_ = ms; }
+void WordIndexStarter::SetStartDelay(int ms) {
+  delay_ms_ = ms;
+}
 
-bool WordIndexStarter::building() const { return job_ && job_->Running(); }
+bool WordIndexStarter::building() const {
+  return job_ && job_->Running();
+}
 
 void WordIndexStarter::BookOpened(BookDocument* document) {
   timer_->stop();
@@ -34,24 +36,22 @@ void WordIndexStarter::StartIfMissing() {
   if (!document_ || !document_->IsOpen()) return;
   const std::string id = document_->BookId();
   if (id.empty()) return;
-  const std::string path = WordIndexPath(id);
-  if (QFileInfo::exists(QString::fromStdString(path))) {
-    // A file that a cancelled or failed build left is not an index.
-    const WordIndexIdentity identity{id, document_->SubjectCount(),
-                                     document_->layout().positions.text_total};
-    std::string reason;
-    if (WordIndex::Open(path, identity, &reason)) return;
-  }
   job_ = std::make_unique<WordIndexBuildJob>();
-  job_->Start(document_->FilePath(), [this, id](WordIndexBuildStatus status) {
-    // From the build's thread: the window's thread takes it from here (and
-    // drops it when this object is gone).
-    QMetaObject::invokeMethod(
-        this, [this, status, id] { OnDone(static_cast<int>(status), id); }, Qt::QueuedConnection);
-  });
+  job_->Start(
+      document_->FilePath(),
+      [this, id](WordIndexBuildStatus status) {
+        // From the build's thread: the window's thread takes it from here (and
+        // drops it when this object is gone).
+        QMetaObject::invokeMethod(
+            this, [this, status, id] { OnDone(static_cast<int>(status), id); },
+            Qt::QueuedConnection);
+      },
+      /*unless_usable=*/true);
 }
 
 void WordIndexStarter::OnDone(int status, const std::string& book_id) {
+  // The book had its index already: nothing was built, nothing to say.
+  if (static_cast<WordIndexBuildStatus>(status) == WordIndexBuildStatus::kUpToDate) return;
   const bool built = static_cast<WordIndexBuildStatus>(status) == WordIndexBuildStatus::kBuilt;
   if (built && document_ && document_->IsOpen() && document_->BookId() == book_id) {
     document_->ReloadWordIndex();

@@ -80,6 +80,7 @@ int Build(const std::string& path) {
   if (terminal) std::fprintf(stderr, "\n");
   switch (status) {
     case reader::WordIndexBuildStatus::kBuilt:
+    case reader::WordIndexBuildStatus::kUpToDate:
       std::printf("%s\n", index_path.c_str());
       return kExitOk;
     case reader::WordIndexBuildStatus::kCancelled:
