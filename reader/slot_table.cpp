@@ -203,11 +203,7 @@ bool SlotTable::Rewrite(const Slot& seen, uint8_t kind,
                         const std::array<uint8_t, kSlotPayloadSize>& payload) {
   Edit edit(*this);
   if (!edit.ok()) return false;
-  const Slot* now = Find(seen.number);
-  if (now == nullptr || now->kind != seen.kind || now->payload != seen.payload ||
-      !Writable(seen.number)) {
-    return EditFailed("the slot was changed by another program meanwhile");
-  }
+  if (!StillAsSeen(seen)) return EditFailed("the slot was changed by another program meanwhile");
   uint8_t bytes[kSlotSize];
   bytes[0] = kind;
   std::memcpy(bytes + 1, payload.data(), kSlotPayloadSize);
@@ -220,11 +216,7 @@ bool SlotTable::Rewrite(const Slot& seen, uint8_t kind,
 bool SlotTable::Free(const Slot& seen) {
   Edit edit(*this);
   if (!edit.ok()) return false;
-  const Slot* now = Find(seen.number);
-  if (now == nullptr || now->kind != seen.kind || now->payload != seen.payload ||
-      !Writable(seen.number)) {
-    return EditFailed("the slot was changed by another program meanwhile");
-  }
+  if (!StillAsSeen(seen)) return EditFailed("the slot was changed by another program meanwhile");
   const uint8_t kind = kSlotFree;
   if (!edit.Write(SlotPosition(seen.number), &kind, 1)) return false;
   slots_[seen.number - 1].kind = kSlotFree;

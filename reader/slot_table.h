@@ -97,6 +97,13 @@ class SlotTable {
   bool EditFailed(std::string why);
   uint64_t SlotPosition(uint32_t number) const { return table_ + uint64_t{kSlotSize} * number; }
   bool Writable(uint32_t number) const { return SlotPosition(number) + kSlotSize <= room_end_; }
+  // Whether the slot, re-read under the lock, still holds what the caller
+  // saw and may be written.
+  bool StillAsSeen(const Slot& seen) const {
+    const Slot* now = Find(seen.number);
+    return now != nullptr && now->kind == seen.kind && now->payload == seen.payload &&
+           Writable(seen.number);
+  }
   uint32_t Capacity() const { return static_cast<uint32_t>((room_end_ - table_) / kSlotSize - 1); }
 
   bool present_ = false;
