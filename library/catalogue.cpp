@@ -12,6 +12,7 @@
 #include "library/library_check.h"
 #include "library/library_settings.h"
 #include "library/local_list.h"
+#include "platform/html_escape.h"
 #include "platform/paths.h"
 #include "reader/book_document.h"
 
@@ -158,7 +159,7 @@ LinkAction HandleCatalogueLink(platform::Registry& registry, const reader::AppLi
     }
     if (!IsWebAddress(address)) {
       action.kind = LinkAction::Kind::kRefused;
-      action.message = "<h3>Cannot download</h3>The address \"" + EscapeHtml(address) +
+      action.message = "<h3>Cannot download</h3>The address \"" + platform::HtmlEscaped(address) +
                        "\" is not an http or https address.";
       return action;
     }
@@ -180,7 +181,7 @@ LinkAction HandleCatalogueLink(platform::Registry& registry, const reader::AppLi
       link.b == 1) {
     if (!IsPlainRelativeName(link.text)) {
       action.kind = LinkAction::Kind::kRefused;
-      action.message = "<h3>Cannot open</h3>\"" + EscapeHtml(link.text) +
+      action.message = "<h3>Cannot open</h3>\"" + platform::HtmlEscaped(link.text) +
                        "\" is not a file of the library folder.";
       return action;
     }

@@ -10,6 +10,7 @@
 #include "library/library_check.h"
 #include "library/library_settings.h"
 #include "library/local_list.h"
+#include "platform/html_escape.h"
 #include "platform/paths.h"
 
 namespace fvx::library {
@@ -61,12 +62,12 @@ int DownloaderQueue::ReadAndQueue() {
     std::string etag = registry_.ReadString(RegistryRoot::kLocalMachine, key, "ETag");
     std::string stem = DownloadFileStem(heading);
     if (stem.empty()) {
-      Report(id, "<h3>Download skipped</h3>\"" + EscapeHtml(heading) +
+      Report(id, "<h3>Download skipped</h3>\"" + platform::HtmlEscaped(heading) +
                      "\" gives no file name in the library folder.");
       continue;
     }
     if (!IsWebAddress(url)) {
-      Report(id, "<h3>Download skipped</h3>" + EscapeHtml(heading) + ": \"" + EscapeHtml(url) +
+      Report(id, "<h3>Download skipped</h3>" + platform::HtmlEscaped(heading) + ": \"" + platform::HtmlEscaped(url) +
                      "\" is not an http or https address.");
       continue;
     }
@@ -105,7 +106,7 @@ void DownloaderQueue::OnCompleted(const DownloadJob& job) {
   if (!format::BookIdOfFile(job.path)) {
     ::unlink(job.path.c_str());
     registry_.DeleteKey(RegistryRoot::kLocalMachine, entry);
-    Report(job.id, "<h3>Download refused</h3>" + EscapeHtml(job.heading) +
+    Report(job.id, "<h3>Download refused</h3>" + platform::HtmlEscaped(job.heading) +
                        ": what the server sent is not a book.");
     return;
   }
@@ -137,7 +138,7 @@ void DownloaderQueue::OnFailed(const DownloadJob& job) {
 
 void DownloaderQueue::OnNotFound(const DownloadJob& job) {
   registry_.DeleteKey(RegistryRoot::kLocalMachine, DownloadsKey() + "\\" + job.id);
-  Report(job.id, "<h3>Not found</h3>" + EscapeHtml(job.heading) + " is no longer on the server.");
+  Report(job.id, "<h3>Not found</h3>" + platform::HtmlEscaped(job.heading) + " is no longer on the server.");
 }
 
 void DownloaderQueue::OnInterrupted(const DownloadJob& job) {

@@ -6,35 +6,12 @@
 
 #include "bookformat/book_id.h"
 #include "library/library_settings.h"
+#include "platform/html_escape.h"
 #include "platform/paths.h"
 
 namespace fvx::library {
 
 using platform::RegistryRoot;
-
-std::string EscapeHtml(std::string_view text) {
-  std::string result;
-  result.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        result += "&amp;";
-        break;
-      case '<':
-        result += "&lt;";
-        break;
-      case '>':
-        result += "&gt;";
-        break;
-      case '"':
-        result += "&quot;";
-        break;
-      default:
-        result += c;
-    }
-  }
-  return result;
-}
 
 std::string BuildLocalListHtml(platform::Registry& registry) {
   std::string root = LocalKey();
@@ -46,7 +23,7 @@ std::string BuildLocalListHtml(platform::Registry& registry) {
     std::string file = registry.ReadString(RegistryRoot::kLocalMachine, entry_key, "FilePath");
     if (!file.empty() && !IsPlainRelativeName(file)) continue;
     std::string heading = registry.ReadString(RegistryRoot::kLocalMachine, entry_key, "Heading");
-    html += "<LI><A href=\"<100:1:0>" + EscapeHtml(file) + "\">" + EscapeHtml(heading) + "</A>";
+    html += "<LI><A href=\"<100:1:0>" + platform::HtmlEscaped(file) + "\">" + platform::HtmlEscaped(heading) + "</A>";
   }
   html += "</UL>";
   return html;

@@ -20,7 +20,4 @@ std::string BuildLocalListHtml(platform::Registry& registry);
 std::optional<std::string> FindLocalCopy(platform::Registry& registry, const std::string& url,
                                          const std::string& library_folder);
 
-// Text safe inside an HTML element or a double-quoted attribute.
-std::string EscapeHtml(std::string_view text);
-
 }  // namespace fvx::library

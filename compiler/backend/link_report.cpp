@@ -9,6 +9,7 @@
 #include "compiler/base/compile_context.h"
 #include "compiler/base/work_database.h"
 #include "platform/file.h"
+#include "platform/html_escape.h"
 
 namespace fvx::compiler {
 namespace {
@@ -147,24 +148,6 @@ bool CollectLinkReport(CompileContext& context, WorkDatabase& database, LinkRepo
 
 namespace {
 
-void AppendEscaped(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-}
-
-std::string Escaped(std::string_view text) {
-  std::string out;
-  AppendEscaped(out, text);
-  return out;
-}
-
 std::string Number(int64_t value) { return std::to_string(value); }
 
 // "Heading (line 12)", linked to the subject's entry in "what links here"
@@ -183,8 +166,8 @@ class SubjectNames {
     }
     const LinkReport::Subject& s = report_.subjects[static_cast<size_t>(index)];
     const std::string line = " <span class=line>(line " + Number(s.line) + ")</span>";
-    if (!has_entry_[static_cast<size_t>(index)]) return Escaped(s.heading) + line;
-    return "<a href=\"#s" + Number(index) + "\">" + Escaped(s.heading) + "</a>" + line;
+    if (!has_entry_[static_cast<size_t>(index)]) return platform::HtmlEscaped(s.heading) + line;
+    return "<a href=\"#s" + Number(index) + "\">" + platform::HtmlEscaped(s.heading) + "</a>" + line;
   }
 
  private:
@@ -193,8 +176,8 @@ class SubjectNames {
 };
 
 std::string LinkText(const LinkReport::Link& link) {
-  std::string out = "&quot;" + Escaped(link.href) + "&quot;";
-  if (!link.anchor.empty()) out += " anchor &quot;" + Escaped(link.anchor) + "&quot;";
+  std::string out = "&quot;" + platform::HtmlEscaped(link.href) + "&quot;";
+  if (!link.anchor.empty()) out += " anchor &quot;" + platform::HtmlEscaped(link.anchor) + "&quot;";
   return out;
 }
 
@@ -210,15 +193,15 @@ std::string LinkReportHtml(const LinkReport& report) {
       report.title.empty() ? std::string("Link report") : "Link report: " + report.title;
   std::string out;
   out += "<!DOCTYPE html>\n<html><head><meta charset=\"";
-  out += Escaped(report.charset.empty() ? "windows-1252" : report.charset);
-  out += "\">\n<title>" + Escaped(title) + "</title>\n<style>\n"
+  out += platform::HtmlEscaped(report.charset.empty() ? "windows-1252" : report.charset);
+  out += "\">\n<title>" + platform::HtmlEscaped(title) + "</title>\n<style>\n"
          "body{font-family:sans-serif;margin:1.5em;color:#222;background:#fff}\n"
          "table{border-collapse:collapse;margin-bottom:1em}\n"
          "td,th{border:1px solid #ccc;padding:2px 8px;text-align:left;vertical-align:top}\n"
          "th{background:#eee}.line{color:#666;font-variant-numeric:tabular-nums}\n"
          "h2{border-bottom:2px solid #999}h3{margin-bottom:0.3em}\n"
          "</style></head><body>\n";
-  out += "<h1>" + Escaped(title) + "</h1>\n";
+  out += "<h1>" + platform::HtmlEscaped(title) + "</h1>\n";
   out += "<p>" + Number(static_cast<int64_t>(report.subjects.size())) + " subjects, " +
          Number(static_cast<int64_t>(report.broken.size())) + " links that point nowhere, " +
          Number(static_cast<int64_t>(report.ambiguous.size())) + " ambiguous links.</p>\n";
@@ -275,7 +258,7 @@ std::string LinkReportHtml(const LinkReport& report) {
   if (report.links_here.empty()) out += "<p>No subject is linked to.</p>\n";
   for (const LinkReport::LinksHere& entry : report.links_here) {
     const LinkReport::Subject& target = report.subjects[static_cast<size_t>(entry.target)];
-    out += "<h3 id=s" + Number(entry.target) + ">" + Escaped(target.heading) +
+    out += "<h3 id=s" + Number(entry.target) + ">" + platform::HtmlEscaped(target.heading) +
            " <span class=line>(line " + Number(target.line) + ", " +
            Number(static_cast<int64_t>(entry.links.size())) + " links)</span></h3>\n";
     out += "<table class=links-here><tr><th>Line:Col</th><th>From subject</th></tr>\n";
