@@ -9,23 +9,15 @@
 #include <sstream>
 
 #include "library/folder_install_aide.h"
+#include "platform/testing/file_contents.h"
 
 namespace fvx::library {
 namespace {
 
+using fvx::platform::testing::ReadWholeFile;
+using fvx::platform::testing::WriteWholeFile;
+
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Remembers the buffer sizes the user names are asked with.
 class RecordingAide : public FolderInstallAide {
@@ -50,7 +42,7 @@ class InstallOnPalmTest : public ::testing::Test {
     fs::create_directories(users_ / "Alice");
     fs::create_directories(staging_);
     book_ = dir_ / "Books" / "Atlas.FVX";
-    WriteAll(book_, "book bytes");
+    WriteWholeFile(book_, "book bytes");
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -63,14 +55,14 @@ class InstallOnPalmTest : public ::testing::Test {
 TEST_F(InstallOnPalmTest, QueuesTheBookAsPdbAndRemovesTheStagedCopy) {
   FolderInstallAide aide(users_.string());
   ASSERT_TRUE(InstallOnPalm(aide, book_.string(), "Alice", false, staging_.string()));
-  EXPECT_EQ(ReadAll(users_ / "Alice" / "Install" / "Atlas.pdb"), "book bytes");
+  EXPECT_EQ(ReadWholeFile(users_ / "Alice" / "Install" / "Atlas.pdb"), "book bytes");
   EXPECT_TRUE(fs::is_empty(staging_));
   EXPECT_TRUE(fs::exists(book_));
   // Queued again before a HotSync: the waiting copy is replaced (-512).
-  WriteAll(book_, "newer bytes");
+  WriteWholeFile(book_, "newer bytes");
   EXPECT_EQ(aide.QueueForHandheld("Alice", book_.string()), kAideOk);  // as Atlas.FVX
   ASSERT_TRUE(InstallOnPalm(aide, book_.string(), "Alice", false, staging_.string()));
-  EXPECT_EQ(ReadAll(users_ / "Alice" / "Install" / "Atlas.pdb"), "newer bytes");
+  EXPECT_EQ(ReadWholeFile(users_ / "Alice" / "Install" / "Atlas.pdb"), "newer bytes");
   EXPECT_EQ(fs::file_size(users_ / "Alice" / "Install" / "Atlas.FVX"), 11u);
 }
 
@@ -79,7 +71,7 @@ TEST_F(InstallOnPalmTest, CardWantedGoesToTheFirstSlotOrElseTheHandheld) {
   ASSERT_TRUE(InstallOnPalm(aide, book_.string(), "Alice", true, staging_.string()));
   EXPECT_TRUE(fs::exists(users_ / "Alice" / "Install" / "Atlas.pdb"));
 
-  WriteAll(users_ / "Bob" / kPalmSlotsFile, "# slots\n0x10 SD card\n\n7\nbad line\n");
+  WriteWholeFile(users_ / "Bob" / kPalmSlotsFile, "# slots\n0x10 SD card\n\n7\nbad line\n");
   uint32_t id = 0;
   ASSERT_EQ(aide.UserId("Bob", &id), kAideOk);
   uint16_t count = 0;
@@ -107,8 +99,8 @@ TEST_F(InstallOnPalmTest, LongUserNamesAreReadWithASecondBuffer) {
 
 TEST_F(InstallOnPalmTest, RefusedBooksAndUsers) {
   FolderInstallAide aide(users_.string());
-  WriteAll(dir_ / "Books" / "Atlas.txt", "text");
-  WriteAll(dir_ / "Books" / "Atlas", "text");
+  WriteWholeFile(dir_ / "Books" / "Atlas.txt", "text");
+  WriteWholeFile(dir_ / "Books" / "Atlas", "text");
   EXPECT_FALSE(InstallOnPalm(aide, (dir_ / "Books" / "Atlas.txt").string(), "Alice", false,
                              staging_.string()));
   EXPECT_FALSE(
@@ -124,9 +116,9 @@ TEST_F(InstallOnPalmTest, RefusedBooksAndUsers) {
 
   // Staged beside the book when there is no temporary folder, but never over
   // a file of the user's.
-  WriteAll(dir_ / "Books" / "Atlas.pdb", "the user's own");
+  WriteWholeFile(dir_ / "Books" / "Atlas.pdb", "the user's own");
   EXPECT_FALSE(InstallOnPalm(aide, book_.string(), "Alice", false, ""));
-  EXPECT_EQ(ReadAll(dir_ / "Books" / "Atlas.pdb"), "the user's own");
+  EXPECT_EQ(ReadWholeFile(dir_ / "Books" / "Atlas.pdb"), "the user's own");
   fs::remove(dir_ / "Books" / "Atlas.pdb");
   EXPECT_TRUE(InstallOnPalm(aide, book_.string(), "Alice", false, ""));
   EXPECT_FALSE(fs::exists(dir_ / "Books" / "Atlas.pdb"));

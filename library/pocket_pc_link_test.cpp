@@ -13,24 +13,16 @@
 #include <thread>
 
 #include "library/folder_device_link.h"
+#include "platform/testing/file_contents.h"
 
 namespace fvx::library {
 namespace {
 
+using fvx::platform::testing::ReadWholeFile;
+using fvx::platform::testing::WriteWholeFile;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::string Bytes(size_t count) {
   std::string bytes(count, '\0');
@@ -70,7 +62,7 @@ class PocketPcLinkTest : public ::testing::Test {
     fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(dir_);
   }
-  void MakeCard(const std::string& name) { WriteAll(device_ / name / kStorageCardMarker, ""); }
+  void MakeCard(const std::string& name) { WriteWholeFile(device_ / name / kStorageCardMarker, ""); }
 
   fs::path dir_;
   fs::path device_;
@@ -79,7 +71,7 @@ class PocketPcLinkTest : public ::testing::Test {
 
 TEST_F(PocketPcLinkTest, CopiesThroughTheTemporaryNameReportingEachPercentageOnce) {
   const std::string content = Bytes(10 * 4096 + 123);
-  WriteAll(book_, content);
+  WriteWholeFile(book_, content);
   FolderDeviceLink device(device_.string());
   PocketPcLink link(device, 200ms);
   std::vector<int> percentages;
@@ -97,7 +89,7 @@ TEST_F(PocketPcLinkTest, CopiesThroughTheTemporaryNameReportingEachPercentageOnc
   EXPECT_FALSE(already);
   EXPECT_TRUE(temporary_seen);
   EXPECT_FALSE(final_seen_early);
-  EXPECT_EQ(ReadAll(device_ / "My Documents" / "Atlas.fvx"), content);
+  EXPECT_EQ(ReadWholeFile(device_ / "My Documents" / "Atlas.fvx"), content);
   EXPECT_FALSE(fs::exists(device_ / "My Documents" / "Atlas.tmp"));
   ASSERT_FALSE(percentages.empty());
   EXPECT_EQ(percentages.back(), 100);
@@ -110,19 +102,19 @@ TEST_F(PocketPcLinkTest, CopiesThroughTheTemporaryNameReportingEachPercentageOnc
   ASSERT_TRUE(link.CopyFile(book_, "", true, &already));
   EXPECT_EQ(percentages, first);
   // Without overwrite the copy there is left alone.
-  WriteAll(book_, "newer");
+  WriteWholeFile(book_, "newer");
   EXPECT_FALSE(link.CopyFile(book_, "", false, &already));
   EXPECT_TRUE(already);
-  EXPECT_EQ(ReadAll(device_ / "My Documents" / "Atlas.fvx"), content);
+  EXPECT_EQ(ReadWholeFile(device_ / "My Documents" / "Atlas.fvx"), content);
 }
 
 TEST_F(PocketPcLinkTest, CardsAreMarkedRootFoldersLessTheBuiltInOnes) {
-  WriteAll(book_, Bytes(5000));
+  WriteWholeFile(book_, Bytes(5000));
   MakeCard("Storage Card");
   MakeCard("Built-in Storage");
   fs::create_directories(device_ / "Windows");
-  WriteAll(device_ / "Windows" / "Sub" / kStorageCardMarker, "");  // not at the root: no card
-  WriteAll(device_ / kBuiltinFoldersFile,
+  WriteWholeFile(device_ / "Windows" / "Sub" / kStorageCardMarker, "");  // not at the root: no card
+  WriteWholeFile(device_ / kBuiltinFoldersFile,
            "# device registry\r\nSDMemory = Storage Card Old\nFlash=built-in storage\r\nNoName\n");
   FolderDeviceLink device(device_.string());
   PocketPcLink link(device, 200ms);
@@ -130,7 +122,7 @@ TEST_F(PocketPcLinkTest, CardsAreMarkedRootFoldersLessTheBuiltInOnes) {
   ASSERT_TRUE(link.ListStorageCards(&cards));
   ASSERT_EQ(cards, std::vector<std::string>{"Storage Card"});
   ASSERT_TRUE(link.CopyFile(book_, cards[0], true, nullptr));
-  EXPECT_EQ(ReadAll(device_ / "Storage Card" / "My Documents" / "Atlas.fvx"), Bytes(5000));
+  EXPECT_EQ(ReadWholeFile(device_ / "Storage Card" / "My Documents" / "Atlas.fvx"), Bytes(5000));
   EXPECT_FALSE(fs::exists(device_ / "My Documents"));
 
   // Only built-in storage: the listing succeeds, the list is empty.
@@ -144,7 +136,7 @@ TEST_F(PocketPcLinkTest, CardsAreMarkedRootFoldersLessTheBuiltInOnes) {
 
 TEST_F(PocketPcLinkTest, WholeChunksAndTheEndOfTheFile) {
   for (size_t size : {size_t{3 * 4096}, size_t{3 * 4096 + 1}, size_t{0}}) {
-    WriteAll(book_, Bytes(size));
+    WriteWholeFile(book_, Bytes(size));
     RecordingLink device(device_.string());
     PocketPcLink link(device, 200ms);
     std::vector<int> percentages;
@@ -164,11 +156,11 @@ TEST_F(PocketPcLinkTest, WholeChunksAndTheEndOfTheFile) {
 }
 
 TEST_F(PocketPcLinkTest, ReadOnlyNamesOnTheDevice) {
-  WriteAll(book_, Bytes(9000));
+  WriteWholeFile(book_, Bytes(9000));
   // A final name that cannot be replaced: both moves fail, the temporary
   // file goes, the old book stays.
   const fs::path final_name = device_ / "My Documents" / "Atlas.fvx";
-  WriteAll(final_name, "old");
+  WriteWholeFile(final_name, "old");
   fs::permissions(final_name, fs::perms::owner_read | fs::perms::group_read);
   RecordingLink device(device_.string());
   PocketPcLink link(device, 200ms);
@@ -176,22 +168,22 @@ TEST_F(PocketPcLinkTest, ReadOnlyNamesOnTheDevice) {
   EXPECT_FALSE(link.CopyFile(book_, "", true, &already));
   EXPECT_FALSE(already);
   EXPECT_EQ(device.moves, 2);
-  EXPECT_EQ(ReadAll(final_name), "old");
+  EXPECT_EQ(ReadWholeFile(final_name), "old");
   EXPECT_FALSE(fs::exists(device_ / "My Documents" / "Atlas.tmp"));
 
   // A temporary name that cannot be replaced: error 80, told as "already there".
   fs::permissions(final_name, fs::perms::owner_write, fs::perm_options::add);
   const fs::path temporary = device_ / "My Documents" / "Atlas.tmp";
-  WriteAll(temporary, "stale");
+  WriteWholeFile(temporary, "stale");
   fs::permissions(temporary, fs::perms::owner_read);
   EXPECT_FALSE(link.CopyFile(book_, "", true, &already));
   EXPECT_TRUE(already);
   EXPECT_EQ(device.CeGetLastError(), kCeErrorFileExists);
-  EXPECT_EQ(ReadAll(final_name), "old");
+  EXPECT_EQ(ReadWholeFile(final_name), "old");
 }
 
 TEST_F(PocketPcLinkTest, CancelLeavesTheTemporaryFile) {
-  WriteAll(book_, Bytes(20 * 4096));
+  WriteWholeFile(book_, Bytes(20 * 4096));
   FolderDeviceLink device(device_.string());
   PocketPcLink link(device, 200ms);
   int reports = 0;
@@ -209,7 +201,7 @@ TEST_F(PocketPcLinkTest, CancelLeavesTheTemporaryFile) {
 }
 
 TEST_F(PocketPcLinkTest, NoDeviceFailsAfterTheWaitOrAtCancel) {
-  WriteAll(book_, Bytes(100));
+  WriteWholeFile(book_, Bytes(100));
   FolderDeviceLink device((dir_ / "unplugged").string());
   PocketPcLink link(device, 150ms);
   auto start = std::chrono::steady_clock::now();

@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "bookformat/testing/test_book.h"
+#include "platform/testing/file_contents.h"
 #include "server/book_shelf.h"
 #include "server/book_site.h"
 #include "server/http_listener.h"
@@ -27,6 +28,9 @@
 
 namespace fvx::server {
 namespace {
+
+using fvx::platform::testing::ReadWholeFile;
+using fvx::platform::testing::WriteWholeFile;
 
 namespace testing = format::testing;
 using testing::Element;
@@ -75,18 +79,6 @@ testing::TestBookSpec ShelfBook(const std::string& title, int extra_subjects) {
   return spec;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
 struct Reply {
   long status = 0;
   std::string body;
@@ -125,7 +117,7 @@ std::string RunTool(const std::string& arguments, std::string* errors = nullptr)
     while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, got);
     pclose(pipe);
   }
-  if (errors != nullptr) *errors = ReadFile(error_file);
+  if (errors != nullptr) *errors = ReadWholeFile(error_file);
   ::unlink(error_file.c_str());
   return out;
 }
@@ -140,7 +132,7 @@ std::string ShownPage(const std::string& arguments, const std::string& base) {
     char path[512];
     if (std::sscanf(line.c_str(), "picture %u: %511s", &id, path) != 2) continue;
     const std::string file = path;
-    EXPECT_EQ(ReadFile(file), id == 0 ? kPng : id == 1 ? kJpeg : kPng + "cover");
+    EXPECT_EQ(ReadWholeFile(file), id == 0 ? kPng : id == 1 ? kJpeg : kPng + "cover");
     for (size_t at; (at = shown.find(file)) != std::string::npos;) {
       shown.replace(at, file.size(), base + "p/" + std::to_string(id));
     }
@@ -156,8 +148,8 @@ class BookServerTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder_ = pattern;
     book_path_ = folder_ + "/shelf.fvx";
-    WriteFile(book_path_, testing::BuildTestBook(ShelfBook("The shelf book", 30)));
-    WriteFile(folder_ + "/notes.txt", "not a book");
+    WriteWholeFile(book_path_, testing::BuildTestBook(ShelfBook("The shelf book", 30)));
+    WriteWholeFile(folder_ + "/notes.txt", "not a book");
     ShelfOptions options;
     options.documents_per_book = 2;
     shelf_ = std::make_unique<BookShelf>(std::vector<std::string>{folder_}, options);
@@ -357,7 +349,7 @@ TEST_F(BookServerTest, HeadingBoxListsAndCategoriesFollowTheEngine) {
 }
 
 TEST_F(BookServerTest, BookFileDownloadsResumesAndRevalidates) {
-  const std::string bytes = ReadFile(book_path_);
+  const std::string bytes = ReadWholeFile(book_path_);
   const Reply whole = Get("/b/shelf/file/shelf.fvx");
   ASSERT_EQ(whole.status, 200);
   EXPECT_EQ(whole.body, bytes);
@@ -412,7 +404,7 @@ TEST_F(BookServerTest, OpdsFeedHasAnEntryWithAnAcquisitionLinkPerBook) {
   EXPECT_EQ(count["entry>title"], 1);
   EXPECT_EQ(count["entry>updated"], 1);
   EXPECT_NE(xml.find("<link rel=\"http://opds-spec.org/acquisition\" href=\"/b/shelf/file/shelf.fvx\" "
-                     "type=\"application/x-fvx\" length=\"" + std::to_string(ReadFile(book_path_).size()) + "\"/>"),
+                     "type=\"application/x-fvx\" length=\"" + std::to_string(ReadWholeFile(book_path_).size()) + "\"/>"),
             std::string::npos);
   EXPECT_NE(xml.find("<link rel=\"http://opds-spec.org/image\" href=\"/b/shelf/p/2\"/>"), std::string::npos);
 }
@@ -442,13 +434,13 @@ TEST_F(BookServerTest, NewReplacedAndRemovedBooksShowOnlyOnceWhole) {
   const std::string second = testing::BuildTestBook(ShelfBook("Second book", 3));
   const std::string path = folder_ + "/second.fvx";
   // Half a book: not served, neither while it grows nor once it holds still.
-  WriteFile(path, second.substr(0, second.size() / 2));
+  WriteWholeFile(path, second.substr(0, second.size() / 2));
   shelf_->Rescan();
   EXPECT_EQ(Get("/b/second/").status, 404);
   shelf_->Rescan();
   EXPECT_EQ(Get("/b/second/").status, 404);
   // Whole: served from the second scan that sees it unchanged.
-  WriteFile(path, second);
+  WriteWholeFile(path, second);
   ::utimensat(AT_FDCWD, path.c_str(), nullptr, 0);
   shelf_->Rescan();
   EXPECT_EQ(Get("/b/second/").status, 404);
@@ -457,7 +449,7 @@ TEST_F(BookServerTest, NewReplacedAndRemovedBooksShowOnlyOnceWhole) {
   EXPECT_NE(Get("/").body.find("Second book"), std::string::npos);
   // Replaced by renaming a new version over it: same address, new book.
   const std::string third = testing::BuildTestBook(ShelfBook("Second, new edition", 5));
-  WriteFile(folder_ + "/.incoming", third);
+  WriteWholeFile(folder_ + "/.incoming", third);
   ASSERT_EQ(::rename((folder_ + "/.incoming").c_str(), path.c_str()), 0);
   shelf_->Rescan();
   EXPECT_NE(Get("/b/second/").body.find("Second book"), std::string::npos);  // old until settled
@@ -483,7 +475,7 @@ TEST_F(BookServerTest, ChildrenOfATreeBookSubject) {
   tree.names = {"Animals", "Cats", "root"};
   tree.values_of_subject = {{2}, {0}, {1}, {2}, {1}};
   spec.categories = {tree};
-  WriteFile(folder_ + "/tree.fvx", testing::BuildTestBook(spec));
+  WriteWholeFile(folder_ + "/tree.fvx", testing::BuildTestBook(spec));
   shelf_->Rescan();
   shelf_->Rescan();
   const Reply cats = Get("/b/tree/children/1");
@@ -577,7 +569,7 @@ TEST_F(BookServerTest, FvxServeRunsUntilTerminated) {
   ::mkdir(into.c_str(), 0700);
   std::string errors;
   RunTool("download " + base_ + "/b/shelf/file/shelf.fvx --to " + into, &errors);
-  EXPECT_EQ(ReadFile(into + "/shelf.fvx"), ReadFile(book_path_)) << errors;
+  EXPECT_EQ(ReadWholeFile(into + "/shelf.fvx"), ReadWholeFile(book_path_)) << errors;
   base_ = saved;
   kill(child, SIGTERM);
   int status = 0;

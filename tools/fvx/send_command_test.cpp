@@ -10,22 +10,14 @@
 #include <vector>
 
 #include "platform/testing/command_output.h"
+#include "platform/testing/file_contents.h"
 
 namespace {
 
+using fvx::platform::testing::ReadWholeFile;
+using fvx::platform::testing::WriteWholeFile;
+
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 class SendCommandTest : public ::testing::Test {
  protected:
@@ -35,7 +27,7 @@ class SendCommandTest : public ::testing::Test {
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     book_ = dir_ / "Atlas.fvx";
-    WriteFile(book_, std::string(10000, 'b'));
+    WriteWholeFile(book_, std::string(10000, 'b'));
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -50,7 +42,7 @@ class SendCommandTest : public ::testing::Test {
     for (const std::string& arg : args) command += " '" + arg + "'";
     command += " 2> '" + (dir_ / "err.txt").string() + "' < /dev/null";
     fvx::platform::testing::CommandOutput run = fvx::platform::testing::RunCommandLine(command);
-    return {run.status, run.out, ReadFile(dir_ / "err.txt")};
+    return {run.status, run.out, ReadWholeFile(dir_ / "err.txt")};
   }
 
   fs::path dir_;
@@ -72,7 +64,7 @@ TEST_F(SendCommandTest, ToADeviceFolderAndItsCard) {
   EXPECT_EQ(no_card.exit_code, 0);
   EXPECT_NE(no_card.err.find("Failed to retrieve storage card details."), std::string::npos);
 
-  WriteFile(device / "SD Card" / ".fvx-storage-card", "");
+  WriteWholeFile(device / "SD Card" / ".fvx-storage-card", "");
   Result card = Fvx({"send", book_.string(), "--device", device.string(), "--card"});
   EXPECT_EQ(card.exit_code, 0) << card.err;
   EXPECT_EQ(card.err, "");
@@ -100,7 +92,7 @@ TEST_F(SendCommandTest, ToAPalmUsersQueue) {
             "file will be installed on your handheld.\n");
   EXPECT_EQ(fs::file_size(users / "Alice Smith" / "Install" / "Atlas.pdb"), 10000u);
 
-  WriteFile(dir_ / "notes.txt", "text");
+  WriteWholeFile(dir_ / "notes.txt", "text");
   Result refused = Fvx(
       {"send", (dir_ / "notes.txt").string(), "--palm", users.string(), "--user", "Alice Smith"});
   EXPECT_EQ(refused.exit_code, 1);
